@@ -1,0 +1,68 @@
+// One point of a layer and the settings/statistics record of a layer. The field order is the one
+// every reader of points uses; the persisted subset of PointLayer travels through layers.lcfg.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace quarv {
+
+constexpr std::uint32_t LAYER_COUNT = 5;
+constexpr std::uint32_t LAYER_CAPACITY = 2'250'000;
+constexpr std::uint32_t SELECT_CAPACITY = LAYER_COUNT * LAYER_CAPACITY;
+
+// Reset values of the running statistics: the f32 values nearest to +-9e9.
+constexpr float kStatReset = 8999999488.0f;
+
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+    bool operator==(const Rgb&) const = default;
+};
+
+struct CloudPoint {
+    float x = 0, y = 0, z = 0; // metres
+    Rgb color;
+    float azimuth = 0;   // degrees
+    float elevation = 0; // degrees
+    float range = 0;     // corrected range, metres
+    float amplitude = 0;
+    float snr = 0;
+    std::uint8_t saturated = 0;
+    std::uint8_t valid = 0; // passes the layer filter (visible)
+    std::uint32_t sequence = 0;
+    std::uint16_t line = 0;
+    float peakPosition = 0; // interpolated samples
+};
+
+// Colour modes of a layer.
+constexpr std::uint32_t kColorByRange = 1;
+constexpr std::uint32_t kColorBySnrRank = 2;
+constexpr std::uint32_t kColorByAmplitudeRank = 3;
+
+struct PointLayer {
+    Rgb colorFrom;
+    Rgb colorTo;
+    std::uint8_t colorFromExtra = 0; // fourth colour byte of the layer list, carried unchanged
+    std::uint8_t colorToExtra = 0;
+    std::uint32_t colorMode = 0;
+    std::uint8_t inUse = 0;
+    std::uint8_t showSaturated = 0;
+    std::uint8_t pointSize = 0;
+    double sumX = 0, sumY = 0, sumZ = 0;
+    float maxX = -kStatReset, minX = kStatReset;
+    float maxY = -kStatReset, minY = kStatReset;
+    float maxZ = -kStatReset, minZ = kStatReset;
+    float rangeSeenMin = kStatReset, rangeSeenMax = -kStatReset;
+    float rangeMin = 0, rangeMax = 0;
+    float snrMin = 0;
+    std::array<char, 128> name{}; // file last processed into the layer
+    std::uint8_t neighbourFilter = 1;
+    double filterDistance = 0.05;
+    std::uint8_t filterPending = 0;
+    CloudPoint* points = nullptr; // the layer's slots, fixed when the store is built
+
+    // Zeroes the persisted fields and the statistics, as a missing layer list does.
+    void clearSettingsAndStatistics();
+};
+
+} // namespace quarv
