@@ -9,6 +9,8 @@ public:
     virtual ~Notifier() = default;
     virtual void cloudChanged() = 0;
     virtual void progress(int percent) = 0;
+    // The layer's centroid, for the view to turn about (metres, cloud frame).
+    virtual void setTarget(float /*x*/, float /*y*/, float /*z*/) {}
 };
 
 class NullNotifier final : public Notifier {
