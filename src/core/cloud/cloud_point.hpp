@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 namespace quarv {
@@ -32,6 +33,32 @@ struct CloudPoint {
     std::uint32_t sequence = 0;
     std::uint16_t line = 0;
     float peakPosition = 0; // interpolated samples
+
+    // A committed point is immutable except for `valid` and `color`: the layer filter, the
+    // neighbour filters and the colourings rewrite them on the processing thread while the view
+    // and the exports read them on another. Those four bytes are therefore touched as relaxed
+    // byte atomics by every code path that may run concurrently (plain byte moves on the target,
+    // no ordering needed: a reader tolerates a flag or colour that changes under it, and the
+    // rest of the point is published by the release store of the layer's count). Writing a
+    // fresh slot before it is committed may use the plain fields.
+    bool isValid() const { return loadByte(valid) != 0; }
+    void storeValid(std::uint8_t v) { storeByte(valid, v); }
+    Rgb loadColor() const { return {loadByte(color.r), loadByte(color.g), loadByte(color.b)}; }
+    void storeColor(Rgb c) {
+        storeByte(color.r, c.r);
+        storeByte(color.g, c.g);
+        storeByte(color.b, c.b);
+    }
+
+private:
+    static std::uint8_t loadByte(const std::uint8_t& b) {
+        // atomic_ref needs a non-const referent; a load never writes through it.
+        return std::atomic_ref<std::uint8_t>(const_cast<std::uint8_t&>(b))
+            .load(std::memory_order_relaxed);
+    }
+    static void storeByte(std::uint8_t& b, std::uint8_t v) {
+        std::atomic_ref<std::uint8_t>(b).store(v, std::memory_order_relaxed);
+    }
 };
 
 // Colour modes of a layer.

@@ -1,0 +1,91 @@
+// The layer operations that decide which points are visible and in which colour, and the
+// enumeration that drawing, picking and export share. This is the part of the renderer that needs
+// no OpenGL; the view's GL renderer holds a reference to it, compiles its display data from
+// forEachVisible() whenever dirty() is set and clears the flag, and picks through
+// pointAtPickIndex().
+#pragma once
+
+#include "core/cloud/cloud_store.hpp"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace quarv {
+
+class ColorRamp;
+
+// Work entry of the rank colouring: the ranking key and the slot it belongs to.
+struct SortEntry {
+    float key;
+    std::uint32_t index;
+};
+
+class CloudRenderer {
+public:
+    explicit CloudRenderer(CloudStore& store);
+    virtual ~CloudRenderer() = default;
+    CloudRenderer(const CloudRenderer&) = delete;
+    CloudRenderer& operator=(const CloudRenderer&) = delete;
+
+    CloudStore& store() { return store_; }
+    const CloudStore& store() const { return store_; }
+
+    // The 256-entry palette of layer l from its colorFrom to its colorTo.
+    void buildPalette(std::uint32_t l);
+    // Palette, then rank colouring by amplitude (mode 3) or SNR (mode 2), else range colouring.
+    void colorize(std::uint32_t l);
+    // Rewrites the valid flag of every committed point of layer l from its range window, SNR
+    // threshold and showSaturated; a layer not in use is left alone.
+    void filterLayer(std::uint32_t l);
+    // Colours the valid points of layer l from the ramp by their y coordinate.
+    void colorByHeight(std::uint32_t l, const ColorRamp& ramp);
+
+    // Visible points of all layers in use, in enumeration order: fn(layer, point).
+    template <typename Fn> void forEachVisible(Fn&& fn) const {
+        store_.forEachVisible(static_cast<Fn&&>(fn));
+    }
+    // Writes references to the visible points into the select list; returns how many.
+    std::uint32_t fillSelectList();
+    const CloudPoint* const* selectList() const { return selectList_.get(); }
+    std::uint32_t selectCount() const { return selectCount_; }
+    // The point with pick index n, or null when no visible point has that index.
+    const CloudPoint* pointAtPickIndex(std::uint32_t n) const;
+    // Sum of the counts of the layers in use (visible or not).
+    std::uint64_t visibleLayerPointTotal() const;
+    // Position and amplitude extent and number of the visible points of the layers in use.
+    CloudBounds bounds() const;
+
+    std::uint8_t paletteR(int i) const { return paletteR_[static_cast<std::size_t>(i)]; }
+    std::uint8_t paletteG(int i) const { return paletteG_[static_cast<std::size_t>(i)]; }
+    std::uint8_t paletteB(int i) const { return paletteB_[static_cast<std::size_t>(i)]; }
+    Rgb palette(int i) const { return {paletteR(i), paletteG(i), paletteB(i)}; }
+
+    // Display data must be rebuilt before the next draw. Set at construction and by whoever
+    // changes points, colours or filter marks; cleared by the GL renderer after a rebuild.
+    bool dirty() const { return dirty_.load(std::memory_order_acquire); }
+    void markDirty() { dirty_.store(true, std::memory_order_release); }
+    void clearDirty() { dirty_.store(false, std::memory_order_release); }
+
+private:
+    struct FreeDeleter {
+        void operator()(void* p) const;
+    };
+    void rankColorize(std::uint32_t l, bool bySnr);
+    void rangeColorize(std::uint32_t l);
+
+    CloudStore& store_;
+    std::array<std::uint8_t, 256> paletteR_{}, paletteG_{}, paletteB_{};
+    std::unique_ptr<SortEntry[], FreeDeleter> sortBuffer_;
+    std::unique_ptr<SortEntry[], FreeDeleter> sortScratch_; // second buffer of the key sort
+    std::unique_ptr<const CloudPoint*[], FreeDeleter> selectList_;
+    std::uint32_t selectCount_ = 0;
+    std::atomic<bool> dirty_{true};
+};
+
+// The integer a 32-bit truncating conversion gives, with the processor's "integer indefinite"
+// (INT32_MIN) for NaN and values outside the i32 range instead of undefined behaviour.
+std::int32_t truncToInt32(double v);
+
+} // namespace quarv

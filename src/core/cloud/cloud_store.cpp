@@ -1,0 +1,104 @@
+#include "core/cloud/cloud_store.hpp"
+
+namespace quarv {
+
+CloudStore::CloudStore() {
+    static_assert(std::is_trivially_destructible_v<CloudPoint>);
+    for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) {
+        // calloc hands out untouched zero pages: 5 x 2.25 M slots reserve their address space
+        // here but cost nothing until the pipeline writes them. CloudPoint is an aggregate of
+        // scalars whose constructed value is all zero bytes, so the zeroed block is a block of
+        // constructed slots.
+        arrays_[l].reset(static_cast<CloudPoint*>(std::calloc(LAYER_CAPACITY, sizeof(CloudPoint))));
+        layers_[l].points = arrays_[l].get();
+        layers_[l].inUse = 0;
+        layers_[l].neighbourFilter = 1;
+        layers_[l].filterDistance = 0.05;
+    }
+}
+
+bool CloudStore::allocated() const {
+    for (const auto& a : arrays_) {
+        if (!a) return false;
+    }
+    return true;
+}
+
+void CloudStore::setCurrentLayer(std::uint32_t l) {
+    if (l >= LAYER_COUNT) l = LAYER_COUNT - 1;
+    current_.store(l, std::memory_order_relaxed);
+    counts_[l].store(0, std::memory_order_release);
+    layers_[l].inUse = 1;
+    markChanged();
+}
+
+void CloudStore::resetLayer(std::uint32_t l) {
+    counts_[l].store(0, std::memory_order_release);
+    PointLayer& r = layers_[l];
+    r.maxX = r.maxY = r.maxZ = -kStatReset;
+    r.minX = r.minY = r.minZ = kStatReset;
+    r.rangeSeenMin = kStatReset;
+    r.rangeSeenMax = -kStatReset;
+    r.sumX = r.sumY = r.sumZ = 0.0;
+    markChanged();
+}
+
+void CloudStore::resetAll() {
+    for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) resetLayer(l);
+}
+
+CloudPoint& CloudStore::nextSlot(std::uint32_t l) {
+    CloudPoint* points = layers_[l].points;
+    if (!points) return scratch_;
+    // Only the filling thread advances the count, so its own relaxed load is current.
+    return points[counts_[l].load(std::memory_order_relaxed)];
+}
+
+void CloudStore::addStatistics(std::uint32_t l, bool, float range, float, float,
+                               const CloudPoint& p) {
+    if (!p.valid) return;
+    PointLayer& r = layers_[l];
+    if (p.x > r.maxX) r.maxX = p.x;
+    if (p.x < r.minX) r.minX = p.x;
+    if (p.y > r.maxY) r.maxY = p.y;
+    if (p.y < r.minY) r.minY = p.y;
+    if (p.z > r.maxZ) r.maxZ = p.z;
+    if (p.z < r.minZ) r.minZ = p.z;
+    r.sumX += p.x;
+    r.sumY += p.y;
+    r.sumZ += p.z;
+    if (range < r.rangeSeenMin) r.rangeSeenMin = range;
+    if (range > r.rangeSeenMax) r.rangeSeenMax = range;
+}
+
+void CloudStore::commit(std::uint32_t l) {
+    if (!layers_[l].points) return;
+    const std::uint32_t n = counts_[l].load(std::memory_order_relaxed) + 1;
+    // Release: every store into the slot happens-before a reader's acquire of the new count.
+    counts_[l].store(n > MAX_LAYER_POINTS ? MAX_LAYER_POINTS : n, std::memory_order_release);
+    changed_.store(true, std::memory_order_release);
+}
+
+bool CloudStore::centroid(std::uint32_t l, float& x, float& y, float& z) const {
+    const std::uint32_t valid = countVisible(l, true);
+    if (valid == 0) return false;
+    const PointLayer& r = layers_[l];
+    x = static_cast<float>(r.sumX / valid);
+    y = static_cast<float>(r.sumY / valid);
+    z = static_cast<float>(r.sumZ / valid);
+    return true;
+}
+
+std::uint32_t CloudStore::countVisible(std::uint32_t l, bool includeSaturated) const {
+    const CloudPoint* points = layers_[l].points;
+    if (!points) return 0;
+    const std::uint32_t n = pointCount(l);
+    std::uint32_t visible = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const CloudPoint& p = points[i];
+        if (p.isValid() && (includeSaturated || !p.saturated)) ++visible;
+    }
+    return visible;
+}
+
+} // namespace quarv

@@ -1,0 +1,129 @@
+// The in-memory point store: five layers of LAYER_CAPACITY preallocated slots with their settings
+// and running statistics. The processing thread fills the current layer slot by slot; the view
+// and the exports read the committed slots of every layer in use at the same time, without a
+// lock: a slot is written completely before `commit` publishes it with a release store of the
+// layer's count, and readers load the count with acquire and stop there.
+#pragma once
+
+#include "core/cloud/cloud_point.hpp"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace quarv {
+
+// Position sums and bounds of the visible points of the layers in use.
+struct CloudBounds {
+    // The f32 values nearest to +-9e12: what a header reports when no point is visible.
+    static constexpr float kStart = 9000000159744.0f;
+    float minX = kStart, maxX = -kStart;
+    float minY = kStart, maxY = -kStart;
+    float minZ = kStart, maxZ = -kStart;
+    double minAmplitude = kStart, maxAmplitude = -kStart;
+    std::uint32_t count = 0;
+
+    void add(const CloudPoint& p) {
+        if (p.x < minX) minX = p.x;
+        if (p.x > maxX) maxX = p.x;
+        if (p.y < minY) minY = p.y;
+        if (p.y > maxY) maxY = p.y;
+        if (p.z < minZ) minZ = p.z;
+        if (p.z > maxZ) maxZ = p.z;
+        const double a = p.amplitude;
+        if (a < minAmplitude) minAmplitude = a;
+        if (a > maxAmplitude) maxAmplitude = a;
+        ++count;
+    }
+};
+
+class CloudStore {
+public:
+    // The last slot is never counted: once a layer holds MAX_LAYER_POINTS points every further
+    // point is written into slot MAX_LAYER_POINTS and replaces the point there.
+    static constexpr std::uint32_t MAX_LAYER_POINTS = LAYER_CAPACITY - 1;
+
+    // Allocates the five point arrays. The memory comes zero-filled from the system and is only
+    // touched as slots are written, so an unused layer costs no start-up time (an all-zero
+    // CloudPoint is a constructed slot: colour 0, 0, 0).
+    CloudStore();
+    CloudStore(const CloudStore&) = delete;
+    CloudStore& operator=(const CloudStore&) = delete;
+
+    // False if a point array could not be allocated; such a layer never holds a point.
+    bool allocated() const;
+
+    std::uint32_t current() const { return current_.load(std::memory_order_relaxed); }
+
+    PointLayer& layer(std::uint32_t l) { return layers_[l]; }
+    const PointLayer& layer(std::uint32_t l) const { return layers_[l]; }
+    // The five records in layer order, for the layer list reader and writer.
+    PointLayer* layers() { return layers_.data(); }
+    const PointLayer* layers() const { return layers_.data(); }
+
+    // Slot i of layer l. Callers keep i below pointCount(l), or at it for the slot being filled.
+    CloudPoint& point(std::uint32_t l, std::uint32_t i) { return layers_[l].points[i]; }
+    const CloudPoint& point(std::uint32_t l, std::uint32_t i) const { return layers_[l].points[i]; }
+
+    // Committed points of layer l; every slot below it is completely written.
+    std::uint32_t pointCount(std::uint32_t l) const {
+        return counts_[l].load(std::memory_order_acquire);
+    }
+
+    // Makes l current (indices above 4 select layer 4), empties it and marks it in use.
+    void setCurrentLayer(std::uint32_t l);
+    // Empties layer l and resets its bounding box, observed range extent and sums.
+    void resetLayer(std::uint32_t l);
+    void resetAll();
+
+    // The slot to fill next in layer l (slot pointCount(l)).
+    CloudPoint& nextSlot(std::uint32_t l);
+    // Widens the bounding box, sums and observed range extent by a valid point. The saturated,
+    // amplitude and snr arguments are part of the pipeline's call and are not used.
+    void addStatistics(std::uint32_t l, bool saturated, float range, float amplitude, float snr,
+                       const CloudPoint& p);
+    // Publishes the slot returned by nextSlot. The count never exceeds MAX_LAYER_POINTS.
+    void commit(std::uint32_t l);
+
+    // Mean position of the valid points (sums over their number). False, outputs unchanged,
+    // when no point of the layer is valid.
+    bool centroid(std::uint32_t l, float& x, float& y, float& z) const;
+    // Valid points among the committed ones; saturated points only with includeSaturated.
+    std::uint32_t countVisible(std::uint32_t l, bool includeSaturated) const;
+
+    // Visits the visible points of all layers in use in the enumeration order of drawing,
+    // picking and export: layers 0 to 4, layers not in use skipped, slots 0 to count - 1,
+    // points whose valid flag is clear skipped. fn(layer, point); the n-th call is pick index n.
+    template <typename Fn> void forEachVisible(Fn&& fn) const {
+        for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) {
+            const PointLayer& rec = layers_[l];
+            if (!rec.inUse || !rec.points) continue;
+            const std::uint32_t n = pointCount(l);
+            for (std::uint32_t i = 0; i < n; ++i) {
+                const CloudPoint& p = rec.points[i];
+                if (p.isValid()) fn(l, p);
+            }
+        }
+    }
+
+    // Set whenever a layer is emptied or a point committed; the view polls and clears it.
+    void markChanged() { changed_.store(true, std::memory_order_release); }
+    bool takeChanged() { return changed_.exchange(false, std::memory_order_acq_rel); }
+    bool changed() const { return changed_.load(std::memory_order_acquire); }
+
+private:
+    struct FreeDeleter {
+        void operator()(CloudPoint* p) const { std::free(p); }
+    };
+
+    std::atomic<std::uint32_t> current_{0};
+    std::array<PointLayer, LAYER_COUNT> layers_{};
+    std::array<std::unique_ptr<CloudPoint[], FreeDeleter>, LAYER_COUNT> arrays_;
+    std::array<std::atomic<std::uint32_t>, LAYER_COUNT> counts_{};
+    std::atomic<bool> changed_{false};
+    CloudPoint scratch_{}; // stands in for the slot of a layer whose array is missing
+};
+
+} // namespace quarv
