@@ -1,0 +1,93 @@
+#include "core/cloud/cloud_export.hpp"
+
+#include "core/app/message_sink.hpp"
+#include "core/cloud/cloud_renderer.hpp"
+#include "core/cloud/las_file.hpp"
+#include "core/config/atomic_file.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace quarv {
+
+bool exportLas(const CloudStore& store, const std::filesystem::path& path, MessageSink& sink) {
+    auto fail = [&] {
+        sink.report(formatMessage("ERROR writing LAS file: %s", path.c_str()));
+        return false;
+    };
+    LasFile las;
+    // The header is written first with no point and rewritten once the points are out, so the
+    // points are enumerated once and the header always matches the records.
+    if (!las.create(path, CloudBounds{})) return fail();
+    las.setIntensityScale();
+    CloudBounds written;
+    bool ok = true;
+    store.forEachVisible([&](std::uint32_t, const CloudPoint& p) {
+        written.add(p);
+        ok = las.writePoint(p.x, p.y, p.z, p.amplitude, false, 1.0, 1.0) && ok;
+    });
+    ok = ok && las.updateHeader(written);
+    if (!ok || !las.close()) return fail();
+    return true;
+}
+
+bool exportLas(const CloudRenderer& renderer, const std::filesystem::path& path,
+               MessageSink& sink) {
+    return exportLas(renderer.store(), path, sink);
+}
+
+bool exportXyz(const CloudStore& store, const std::filesystem::path& path, MessageSink& sink) {
+    AtomicFileWriter out;
+    bool ok = out.open(path);
+    if (ok) {
+        constexpr std::size_t kFlushAt = 1 << 16;
+        std::vector<char> buffer(kFlushAt + 256);
+        std::size_t used = 0;
+        store.forEachVisible([&](std::uint32_t, const CloudPoint& p) {
+            // The line ends CR LF as the text-mode files of the workstation always have.
+            const int n = std::snprintf(buffer.data() + used, buffer.size() - used,
+                                        "%.6f %.6f %.6f\r\n", static_cast<double>(p.x),
+                                        static_cast<double>(p.y), static_cast<double>(p.z));
+            if (n > 0 && static_cast<std::size_t>(n) < buffer.size() - used) {
+                used += static_cast<std::size_t>(n);
+            } else {
+                ok = false; // a line longer than the reserve: only an f32 near 3.4e38 comes close
+            }
+            if (used >= kFlushAt) {
+                ok = out.write(buffer.data(), used) && ok;
+                used = 0;
+            }
+        });
+        ok = out.write(buffer.data(), used) && ok;
+        ok = ok && out.commit();
+    }
+    if (!ok) {
+        out.abandon();
+        sink.report(formatMessage("ERROR writing XYZ file: %s", path.c_str()));
+    }
+    return ok;
+}
+
+bool exportXyz(const CloudRenderer& renderer, const std::filesystem::path& path,
+               MessageSink& sink) {
+    return exportXyz(renderer.store(), path, sink);
+}
+
+std::uint64_t fillLayerFromLas(LasFile& las, CloudStore& store, std::uint32_t l) {
+    std::uint64_t read = 0;
+    const std::uint64_t total = las.pointRecordCount();
+    while (read < total) {
+        CloudPoint& slot = store.nextSlot(l);
+        if (!las.readPoint(slot)) break;
+        const double x = slot.x, y = slot.y, z = slot.z;
+        slot.range = static_cast<float>(std::sqrt(x * x + y * y + z * z));
+        slot.valid = 1;
+        store.addStatistics(l, slot.saturated != 0, slot.range, slot.amplitude, slot.snr, slot);
+        store.commit(l);
+        ++read;
+    }
+    return read;
+}
+
+} // namespace quarv

@@ -1,0 +1,353 @@
+#include "core/cloud/las_file.hpp"
+
+#include "core/app/message_sink.hpp"
+#include "core/cloud/cloud_renderer.hpp"
+#include "core/config/bytes.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <system_error>
+
+namespace quarv {
+
+namespace {
+
+// Offsets of the public header fields common to every LAS version.
+constexpr std::size_t kVersionMajorAt = 24, kVersionMinorAt = 25;
+constexpr std::size_t kCreationDayAt = 90, kCreationYearAt = 92;
+constexpr std::size_t kHeaderSizeAt = 94, kOffsetToPointsAt = 96, kVlrCountAt = 100;
+constexpr std::size_t kFormatAt = 104, kRecordLengthAt = 105, kPointCountAt = 107;
+constexpr std::size_t kByReturnAt = 111, kScaleAt = 131, kOffsetAt = 155, kExtentAt = 179;
+// Version 1.4 carries a 64-bit point count in a 375-byte header.
+constexpr std::size_t kHeader14Size = 375, kPointCount64At = 247;
+
+constexpr std::size_t kReadChunkBytes = 1 << 16;
+constexpr std::size_t kWriteChunkRecords = 4096;
+
+void putText(std::uint8_t* dst, std::size_t width, const char* text) {
+    std::memset(dst, 0, width);
+    std::memcpy(dst, text, std::min(width, std::strlen(text)));
+}
+
+// x / scale + 0.5 truncated toward zero. A coordinate beyond +-21 km cannot be held at 10 um in
+// an i32; it is clamped to the nearest storable value instead of wrapping, and NaN is stored 0.
+std::int32_t quantise(double v, double scale) {
+    const double q = v / scale + 0.5;
+    if (std::isnan(q)) return 0;
+    if (q >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
+    if (q <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(q);
+}
+
+std::uint8_t lowByteOfRounded(double v) {
+    return static_cast<std::uint8_t>(static_cast<std::uint32_t>(truncToInt32(v + 0.5)) & 255u);
+}
+
+std::string fileName(const std::filesystem::path& path) {
+    return path.string();
+}
+
+} // namespace
+
+std::size_t lasMinimumRecordLength(unsigned format) {
+    static constexpr std::size_t kLengths[] = {20, 28, 26, 34, 57, 63, 30, 36, 38, 59, 67};
+    return format < std::size(kLengths) ? kLengths[format] : 0;
+}
+
+LasDate LasDate::today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return {local.tm_yday + 1, local.tm_year + 1900};
+}
+
+std::array<std::uint8_t, kLasHeaderSize> encodeLasHeader(const CloudBounds& bounds, LasDate date) {
+    std::array<std::uint8_t, kLasHeaderSize> h{};
+    std::uint8_t* b = h.data();
+    std::memcpy(b, "LASF", 4);
+    le::store<std::uint16_t>(b + 4, 0);   // file source ID
+    le::store<std::uint16_t>(b + 6, 2);   // global encoding
+    le::store<std::uint32_t>(b + 8, 3);   // project ID: GUID data 1
+    le::store<std::uint16_t>(b + 12, 13); // GUID data 2
+    le::store<std::uint16_t>(b + 14, 0);  // GUID data 3
+    putText(b + 16, 8, "data");           // GUID data 4
+    b[kVersionMajorAt] = 1;
+    b[kVersionMinorAt] = 3; // announced as 1.3 with the 227-byte header of 1.0-1.2
+    putText(b + 26, 32, "Vornsketh Sensor Data");
+    putText(b + 58, 32, "Vornsketh quarv v5.0");
+    le::store<std::uint16_t>(b + kCreationDayAt, static_cast<std::uint16_t>(date.dayOfYear));
+    le::store<std::uint16_t>(b + kCreationYearAt, static_cast<std::uint16_t>(date.year));
+    le::store<std::uint16_t>(b + kHeaderSizeAt, static_cast<std::uint16_t>(kLasHeaderSize));
+    le::store<std::uint32_t>(b + kOffsetToPointsAt, kLasPointOffset);
+    le::store<std::uint32_t>(b + kVlrCountAt, 1);
+    b[kFormatAt] = 0;
+    le::store<std::uint16_t>(b + kRecordLengthAt, static_cast<std::uint16_t>(kLasRecordLength));
+    le::store<std::uint32_t>(b + kPointCountAt, bounds.count);
+    // Points by return: 1, 0, 0, 0, 0 (the first entry is 1, not the point count).
+    le::store<std::uint32_t>(b + kByReturnAt, 1);
+    for (int axis = 0; axis < 3; ++axis) {
+        le::store<double>(b + kScaleAt + 8 * axis, kLasScale);
+        le::store<double>(b + kOffsetAt + 8 * axis, 0.0);
+    }
+    const float extent[6] = {bounds.maxX, bounds.minX, bounds.maxY,
+                             bounds.minY, bounds.maxZ, bounds.minZ};
+    for (int i = 0; i < 6; ++i) le::store<double>(b + kExtentAt + 8 * i, extent[i]);
+    return h;
+}
+
+std::array<std::uint8_t, kLasVlrHeaderSize + kLasVlrDataSize> encodeLasProjectionRecord() {
+    std::array<std::uint8_t, kLasVlrHeaderSize + kLasVlrDataSize> r{};
+    std::uint8_t* b = r.data();
+    putText(b + 2, 16, "LASF_Projection");
+    le::store<std::uint16_t>(b + 18, 34735); // GeoKeyDirectoryTag
+    le::store<std::uint16_t>(b + 20, static_cast<std::uint16_t>(kLasVlrDataSize));
+    putText(b + 22, 32, "LASF Header");
+    // Key directory version 1.1.0 with one key entry whose ID, location, count and value are 0.
+    const std::uint16_t keys[8] = {1, 1, 0, 1, 0, 0, 0, 0};
+    for (int i = 0; i < 8; ++i) le::store<std::uint16_t>(b + kLasVlrHeaderSize + 2 * i, keys[i]);
+    return r;
+}
+
+std::uint16_t lasIntensity(float amplitude, double intensityScale) {
+    if (amplitude >= static_cast<float>(kLasFullScaleAmplitude)) return 65535;
+    const double w = amplitude * intensityScale;
+    if (w > 65535.0) return 65535;
+    // Low 16 bits of the truncated value (a negative amplitude wraps, NaN gives 0).
+    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(truncToInt32(w)) & 0xFFFFu);
+}
+
+bool decodeLasHeader(const std::uint8_t* b, std::size_t size, std::uint64_t fileSize,
+                     LasHeaderInfo& info, std::string& why) {
+    if (size < kLasHeaderSize || fileSize < kLasHeaderSize || std::memcmp(b, "LASF", 4) != 0) {
+        why = "not a LAS file";
+        return false;
+    }
+    LasHeaderInfo h;
+    h.versionMajor = b[kVersionMajorAt];
+    h.versionMinor = b[kVersionMinorAt];
+    h.creationDay = le::u16(b + kCreationDayAt);
+    h.creationYear = le::u16(b + kCreationYearAt);
+    h.headerSize = le::u16(b + kHeaderSizeAt);
+    h.offsetToPoints = le::u32(b + kOffsetToPointsAt);
+    h.vlrCount = le::u32(b + kVlrCountAt);
+    h.pointFormat = b[kFormatAt];
+    h.recordLength = le::u16(b + kRecordLengthAt);
+    h.pointCount = le::u32(b + kPointCountAt);
+    for (std::size_t i = 0; i < 5; ++i) h.pointsByReturn[i] = le::u32(b + kByReturnAt + 4 * i);
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        h.scale[axis] = le::f64(b + kScaleAt + 8 * axis);
+        h.offset[axis] = le::f64(b + kOffsetAt + 8 * axis);
+    }
+    h.maxX = le::f64(b + kExtentAt);
+    h.minX = le::f64(b + kExtentAt + 8);
+    h.maxY = le::f64(b + kExtentAt + 16);
+    h.minY = le::f64(b + kExtentAt + 24);
+    h.maxZ = le::f64(b + kExtentAt + 32);
+    h.minZ = le::f64(b + kExtentAt + 40);
+
+    if (h.versionMajor != 1 || h.versionMinor > 4) {
+        why = "unsupported version " + std::to_string(h.versionMajor) + "." +
+              std::to_string(h.versionMinor);
+        return false;
+    }
+    // The top bits of the format byte mark compressed point data.
+    if (h.pointFormat & 0xC0u) {
+        why = "compressed point data";
+        return false;
+    }
+    const std::size_t minimum = lasMinimumRecordLength(h.pointFormat);
+    if (minimum == 0) {
+        why = "unsupported point format " + std::to_string(h.pointFormat);
+        return false;
+    }
+    if (h.recordLength < minimum) {
+        why = "point record length " + std::to_string(h.recordLength) + " too short for format " +
+              std::to_string(h.pointFormat);
+        return false;
+    }
+    if (h.headerSize < kLasHeaderSize || h.headerSize > fileSize ||
+        h.offsetToPoints < h.headerSize || h.offsetToPoints > fileSize) {
+        why = "header does not match the file size";
+        return false;
+    }
+    if (h.versionMinor >= 4 && h.headerSize >= kHeader14Size && size >= kHeader14Size) {
+        const std::uint64_t wide = le::load<std::uint64_t>(b + kPointCount64At);
+        if (wide != 0) h.pointCount = wide;
+    }
+    // count x length <= bytes after the offset, as a division so that it cannot overflow.
+    if (h.pointCount > (fileSize - h.offsetToPoints) / h.recordLength) {
+        why = "header does not match the file size";
+        return false;
+    }
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        if (!std::isfinite(h.scale[axis]) || h.scale[axis] == 0.0 ||
+            !std::isfinite(h.offset[axis])) {
+            why = "invalid scale or offset";
+            return false;
+        }
+    }
+    info = h;
+    return true;
+}
+
+LasFile::~LasFile() {
+    writer_.abandon();
+    if (in_) std::fclose(in_);
+}
+
+bool LasFile::create(const std::filesystem::path& path, const CloudBounds& bounds) {
+    close();
+    if (!writer_.open(path)) return false;
+    path_ = path;
+    stamp_ = LasDate::today();
+    header_ = encodeLasHeader(bounds, stamp_);
+    const auto vlr = encodeLasProjectionRecord();
+    buffer_.assign(kWriteChunkRecords * kLasRecordLength, 0);
+    bufferUsed_ = 0;
+    if (!writer_.write(header_.data(), header_.size()) || !writer_.write(vlr.data(), vlr.size())) {
+        writer_.abandon();
+        return false;
+    }
+    return true;
+}
+
+bool LasFile::writePoint(double x, double y, double z, float amplitude, bool edge, double scanAngle,
+                         double userData) {
+    if (!writer_.isOpen()) return false;
+    if (bufferUsed_ + kLasRecordLength > buffer_.size() && !flushPoints()) return false;
+    std::uint8_t* r = buffer_.data() + bufferUsed_;
+    le::store<std::int32_t>(r, quantise(x, scale_[0]));
+    le::store<std::int32_t>(r + 4, quantise(y, scale_[1]));
+    le::store<std::int32_t>(r + 8, quantise(z, scale_[2]));
+    le::store<std::uint16_t>(r + 12, lasIntensity(amplitude, intensityScale_));
+    // Return 1 of 1, scan direction flag set; the edge of flight line bit on request.
+    r[14] = edge ? 0xC9 : 0x49;
+    r[15] = 0; // classification
+    r[16] = lowByteOfRounded(scanAngle);
+    r[17] = lowByteOfRounded(userData);
+    le::store<std::uint16_t>(r + 18, 1); // point source ID
+    bufferUsed_ += kLasRecordLength;
+    return true;
+}
+
+bool LasFile::flushPoints() {
+    const bool ok = writer_.write(buffer_.data(), bufferUsed_);
+    bufferUsed_ = 0;
+    return ok;
+}
+
+bool LasFile::updateHeader(const CloudBounds& bounds) {
+    if (!writer_.isOpen() || !flushPoints()) return false;
+    header_ = encodeLasHeader(bounds, stamp_);
+    std::FILE* f = writer_.stream();
+    if (std::fseek(f, 0, SEEK_SET) != 0) return false;
+    const bool ok = writer_.write(header_.data(), header_.size());
+    return std::fseek(f, 0, SEEK_END) == 0 && ok;
+}
+
+bool LasFile::openRead(const std::filesystem::path& path, MessageSink& sink) {
+    close();
+    info_ = LasHeaderInfo{};
+    header_.fill(0);
+    recordsRead_ = recordsBuffered_ = 0;
+    bufferUsed_ = bufferPos_ = 0;
+
+    std::error_code ec;
+    const bool regular = std::filesystem::is_regular_file(path, ec);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    const std::uintmax_t fileSize = regular ? std::filesystem::file_size(path, ec) : 0;
+    auto refuse = [&](const std::string& why) {
+        std::fclose(f);
+        sink.report(
+            formatMessage("ERROR: Loading LAS file, %s: %s", why.c_str(), fileName(path).c_str()));
+        return false;
+    };
+    if (!regular || ec) return refuse("not a LAS file");
+
+    std::array<std::uint8_t, kHeader14Size> head{};
+    const std::size_t got = std::fread(head.data(), 1, head.size(), f);
+    LasHeaderInfo info;
+    std::string why;
+    if (!decodeLasHeader(head.data(), got, fileSize, info, why)) return refuse(why);
+    if (fseeko(f, static_cast<off_t>(info.offsetToPoints), SEEK_SET) != 0)
+        return refuse("header does not match the file size");
+
+    std::memcpy(header_.data(), head.data(), kLasHeaderSize);
+    info_ = info;
+    scale_ = info.scale;
+    path_ = path;
+    in_ = f;
+    const std::size_t records = std::max<std::size_t>(1, kReadChunkBytes / info.recordLength);
+    buffer_.resize(records * info.recordLength);
+    return true;
+}
+
+bool LasFile::refill() {
+    const std::size_t length = info_.recordLength;
+    const std::uint64_t left = info_.pointCount - recordsBuffered_;
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer_.size() / length));
+    if (want == 0) return false;
+    const std::size_t got = std::fread(buffer_.data(), 1, want * length, in_);
+    // A file that shrank since it was opened ends at its last complete record.
+    bufferUsed_ = got - got % length;
+    bufferPos_ = 0;
+    recordsBuffered_ += bufferUsed_ / length;
+    return bufferUsed_ > 0;
+}
+
+bool LasFile::readPoint(CloudPoint& p) {
+    if (!in_ || recordsRead_ >= info_.pointCount) return false;
+    if (bufferPos_ >= bufferUsed_ && !refill()) return false;
+    const std::uint8_t* r = buffer_.data() + bufferPos_;
+    bufferPos_ += info_.recordLength;
+    ++recordsRead_;
+
+    p = CloudPoint{};
+    p.x = static_cast<float>(le::i32(r) * info_.scale[0] + info_.offset[0]);
+    p.y = static_cast<float>(le::i32(r + 4) * info_.scale[1] + info_.offset[1]);
+    p.z = static_cast<float>(le::i32(r + 8) * info_.scale[2] + info_.offset[2]);
+    const std::uint16_t intensity = le::u16(r + 12);
+    p.saturated = intensity > 65534 ? 1 : 0;
+    p.amplitude = static_cast<float>(intensity / 65535.0 * kLasFullScaleAmplitude);
+    p.snr = static_cast<float>(intensity);
+    p.valid = 1;
+    // Our files carry the azimuth bytes in the scan angle rank (low) and user data (high), the
+    // elevation in the point source ID. The extended formats 6-10 keep user data at 17 but move
+    // the scan angle to a 16-bit field at 18 (its low byte stands in for the rank) and the
+    // source ID to 20.
+    std::uint8_t rankByte, userData;
+    std::int16_t source;
+    if (info_.pointFormat >= 6) {
+        rankByte = r[18];
+        userData = r[17];
+        source = le::i16(r + 20);
+    } else {
+        rankByte = r[16];
+        userData = r[17];
+        source = le::i16(r + 18);
+    }
+    const auto azimuthWord = static_cast<std::int16_t>(rankByte | (userData << 8));
+    p.azimuth = static_cast<float>(azimuthWord / 1485.0);
+    p.elevation = static_cast<float>(source / 1485.0);
+    p.range = 0.0f;
+    return true;
+}
+
+bool LasFile::close() {
+    bool ok = true;
+    if (writer_.isOpen()) {
+        ok = flushPoints();
+        ok = writer_.commit() && ok;
+    }
+    if (in_) {
+        std::fclose(in_);
+        in_ = nullptr;
+    }
+    return ok;
+}
+
+} // namespace quarv

@@ -1,0 +1,135 @@
+// LAS point cloud files. The writer produces our exports: a 227-byte version 1.3 public header,
+// one projection record and 20-byte point records of format 0, coordinates quantised to 10 um
+// without offsets. The reader takes any LAS 1.0-1.4 file with point formats 0-10, using the
+// file's own offset to point data, record length, scale and offset (for our files those are the
+// values we wrote, so they read back exactly as written), and refuses anything whose header is
+// not LAS or contradicts the file's size before it reads a single point.
+#pragma once
+
+#include "core/cloud/cloud_store.hpp"
+#include "core/config/atomic_file.hpp"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace quarv {
+
+class MessageSink;
+
+// The single-precision value of 0.00001 widened to double: our scale on all three axes.
+constexpr double kLasScale = 9.999999747378752e-6;
+constexpr std::size_t kLasHeaderSize = 227;
+constexpr std::size_t kLasVlrHeaderSize = 54;
+constexpr std::size_t kLasVlrDataSize = 16;
+constexpr std::uint32_t kLasPointOffset = kLasHeaderSize + kLasVlrHeaderSize + kLasVlrDataSize;
+constexpr std::size_t kLasRecordLength = 20;
+// Amplitudes from 0 to this value map linearly onto intensities 0 to 65535.
+constexpr double kLasFullScaleAmplitude = 875.0;
+
+// Smallest record length of point formats 0 to 10; 0 for formats that do not exist.
+std::size_t lasMinimumRecordLength(unsigned format);
+
+// The fields of a public header that the reader uses, whatever version wrote it.
+struct LasHeaderInfo {
+    unsigned versionMajor = 0, versionMinor = 0;
+    std::uint16_t headerSize = 0;
+    std::uint32_t offsetToPoints = 0;
+    std::uint32_t vlrCount = 0;
+    unsigned pointFormat = 0;
+    std::uint16_t recordLength = 0;
+    std::uint64_t pointCount = 0;
+    std::array<std::uint32_t, 5> pointsByReturn{};
+    std::array<double, 3> scale{};
+    std::array<double, 3> offset{};
+    double maxX = 0, minX = 0, maxY = 0, minY = 0, maxZ = 0, minZ = 0;
+    std::uint16_t creationDay = 0, creationYear = 0;
+};
+
+// Decodes and checks a public header. `bytes` holds the first `size` bytes of a file of
+// `fileSize` bytes. On failure `why` names the problem for the operator and false is returned.
+bool decodeLasHeader(const std::uint8_t* bytes, std::size_t size, std::uint64_t fileSize,
+                     LasHeaderInfo& info, std::string& why);
+
+// Local date of a file's creation: day of the year 1..366 and the four-digit year.
+struct LasDate {
+    int dayOfYear = 1;
+    int year = 1970;
+    static LasDate today();
+};
+
+// The 227-byte header of our exports for `bounds` (its count and extent) created on `date`.
+std::array<std::uint8_t, kLasHeaderSize> encodeLasHeader(const CloudBounds& bounds, LasDate date);
+// The projection record that follows it: record header and its 16 data bytes.
+std::array<std::uint8_t, kLasVlrHeaderSize + kLasVlrDataSize> encodeLasProjectionRecord();
+
+// Intensity of a written record: amplitudes at or above full scale saturate at 65535.
+std::uint16_t lasIntensity(float amplitude, double intensityScale);
+
+class LasFile {
+public:
+    LasFile() = default;
+    ~LasFile(); // an export not closed is abandoned: the destination stays as it was
+    LasFile(const LasFile&) = delete;
+    LasFile& operator=(const LasFile&) = delete;
+
+    // ---- writing (to a temporary file renamed into place by close) ----
+    // Opens `path` and writes the header for `bounds`, the projection record and its data.
+    // False, nothing written, if the file cannot be created.
+    bool create(const std::filesystem::path& path, const CloudBounds& bounds);
+    void setIntensityScale() { intensityScale_ = 65535.0 / kLasFullScaleAmplitude; }
+    double intensityScale() const { return intensityScale_; }
+    // One format-0 record. False if no file is open for writing.
+    bool writePoint(double x, double y, double z, float amplitude, bool edge, double scanAngle,
+                    double userData);
+    // Rewrites the header's point count and extent, for writers that learn them while writing.
+    bool updateHeader(const CloudBounds& bounds);
+
+    // ---- reading ----
+    // Opens `path` and checks its header. A file that cannot be opened returns false without a
+    // message; one that is not LAS or whose header contradicts its size is refused with a
+    // message to `sink`. Nothing is read from a refused file.
+    bool openRead(const std::filesystem::path& path, MessageSink& sink);
+    const LasHeaderInfo& info() const { return info_; }
+    // The first 227 bytes of the file read (the public header common to all versions).
+    const std::array<std::uint8_t, kLasHeaderSize>& header() const { return header_; }
+    // Point records the header announces and the file holds (checked by openRead).
+    std::uint64_t pointRecordCount() const { return info_.pointCount; }
+    std::uint64_t pointsRead() const { return recordsRead_; }
+    // Fills `p` from the next record: position from the file's scale and offset; intensity to
+    // amplitude, SNR and the saturated flag; azimuth and elevation from the scan angle rank,
+    // user data and point source ID bytes; valid 1, range 0, everything else 0. False when no
+    // file is open, all announced records have been read or the file ended early.
+    bool readPoint(CloudPoint& p);
+
+    // Writing: flushes and renames the file into place (false, destination untouched, if any
+    // write failed). Reading: closes the file.
+    bool close();
+
+    const std::filesystem::path& path() const { return path_; }
+    double scale(int axis) const { return scale_[static_cast<std::size_t>(axis)]; }
+
+private:
+    bool flushPoints();
+    bool refill();
+
+    std::filesystem::path path_;
+    std::array<double, 3> scale_{kLasScale, kLasScale, kLasScale};
+    double intensityScale_ = 0.0;
+    LasDate stamp_;
+    std::array<std::uint8_t, kLasHeaderSize> header_{};
+    LasHeaderInfo info_;
+
+    AtomicFileWriter writer_;
+    std::FILE* in_ = nullptr;
+    std::vector<std::uint8_t> buffer_; // records on their way to or from the file
+    std::size_t bufferUsed_ = 0;       // writing: bytes held; reading: bytes available
+    std::size_t bufferPos_ = 0;        // reading: next record
+    std::uint64_t recordsRead_ = 0;
+    std::uint64_t recordsBuffered_ = 0; // reading: records fetched from the file so far
+};
+
+} // namespace quarv
