@@ -1,0 +1,327 @@
+#include "core/scanfile/playback_file.hpp"
+
+#include "core/config/bytes.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quarv {
+
+namespace {
+
+// File bytes pass through this buffer on their way into typed outputs; it bounds the reader's
+// memory independently of the record size (a record may be hundreds of megabytes).
+constexpr std::size_t kIoBufferBytes = 64 * 1024;
+
+constexpr float kTrailerMinC = 0.0f;
+constexpr float kTrailerMaxC = 55.0f;
+
+} // namespace
+
+PlaybackFile::PlaybackFile(MessageSink& sink) : sink_(sink), io_(kIoBufferBytes) {}
+
+PlaybackFile::~PlaybackFile() {
+    close();
+}
+
+void PlaybackFile::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    fileSize_ = 0;
+}
+
+bool PlaybackFile::refuse(const std::string& message, int fd) {
+    if (fd >= 0) ::close(fd);
+    sink_.report(message);
+    return false;
+}
+
+bool PlaybackFile::open(const std::filesystem::path& path) {
+    close();
+    const std::string name = path.string();
+    // O_NONBLOCK keeps a FIFO from hanging the open; it is refused below as not a regular file.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return refuse(formatMessage("ERROR opening playback file: %s", name.c_str()), fd);
+
+    std::array<std::uint8_t, kScanHeaderSize> bytes{};
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, off_t(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += std::size_t(n);
+    }
+    if (got >= 2 && le::u16(bytes.data()) != kScanFileVersion)
+        return refuse("ERROR: Loading file - convert to version 3.0 before use", fd);
+    if (got < kScanHeaderSize)
+        return refuse(formatMessage("ERROR: Loading file - file too short for a scan header: %s",
+                                    name.c_str()),
+                      fd);
+
+    const ScanHeader header = ScanHeader::decode(bytes);
+    const HeaderImage image = header.image();
+    const ScanGeometry g = ScanGeometry::of(image);
+    if (!withinReaderCapacity(g))
+        return refuse(formatMessage("ERROR: Loading file - scan size beyond reader capacity "
+                                    "(W %u, P %u, N %u)",
+                                    unsigned(g.shotsPerLine), unsigned(g.pulsesPerRecord),
+                                    unsigned(g.samplesPerPulse)),
+                      fd);
+
+    fd_ = fd;
+    fileSize_ = std::uint64_t(st.st_size);
+    fileKind_ = header.fileKind;
+    layout_ = layoutFor(fileKind_, path);
+    image_ = image;
+    geometry_ = g;
+    // Scratch arrays from the header: a bowtie sweep has 4 W of everything, a line W azimuths
+    // and P positions and words. All are within the 3000-entry capacity checked above.
+    const std::size_t w = g.shotsPerLine, p = g.pulsesPerRecord, q = g.bowtiePulses();
+    azimuth_.assign(g.isBowtie() ? q : w, 0.0f);
+    elevation_.assign(g.isBowtie() ? q : 0, 0.0f);
+    horPos_.assign(g.isBowtie() ? q : p, 0.0);
+    words_.assign(g.isBowtie() ? q : p, 0u);
+    return true;
+}
+
+void PlaybackFile::copyHeader(ScannerCfg& scanner, DigitizerCfg& digitizer,
+                              ProcessingCfg& processing, EnvCfg& environment,
+                              CalibrationCfg& calibration, PanTiltCfg& panTilt,
+                              AttitudeBlock& attitude) const {
+    scanner = image_.scanner();
+    digitizer = image_.digitizer();
+    processing = image_.processing();
+    environment = image_.environment();
+    calibration = image_.calibration();
+    panTilt = image_.panTilt();
+    attitude = image_.attitude();
+}
+
+std::uint64_t PlaybackFile::recordCount() const {
+    const std::uint32_t s = fileRecordSize();
+    if (!isOpen() || s == 0 || fileSize_ < kScanHeaderSize) return 0;
+    return (fileSize_ - kScanHeaderSize) / s;
+}
+
+bool PlaybackFile::requireOpen() {
+    if (isOpen()) return true;
+    sink_.report("ERROR, no file open for playback!");
+    return false;
+}
+
+template <typename T> std::size_t PlaybackFile::readArray(std::uint64_t offset, std::span<T> out) {
+    // fileSize_ came from st_size, so any offset below it fits off_t.
+    if (offset >= fileSize_ || out.empty()) return 0;
+    const std::uint64_t available = (fileSize_ - offset) / sizeof(T);
+    const std::size_t want = std::size_t(std::min<std::uint64_t>(out.size(), available));
+    const std::size_t perChunk = io_.size() / sizeof(T);
+    std::size_t done = 0;
+    while (done < want) {
+        const std::size_t chunk = std::min(want - done, perChunk);
+        const ssize_t n = ::pread(fd_, io_.data(), chunk * sizeof(T),
+                                  off_t(offset + std::uint64_t(done) * sizeof(T)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        // Only whole values are stored; a trailing fragment is read again on the next pass.
+        const std::size_t whole = std::size_t(n) / sizeof(T);
+        if (whole == 0) break;
+        for (std::size_t i = 0; i < whole; ++i)
+            out[done + i] = le::load<T>(io_.data() + i * sizeof(T));
+        done += whole;
+    }
+    return done;
+}
+
+template <typename T> bool PlaybackFile::readValue(std::uint64_t offset, T& out) {
+    return readArray(offset, std::span<T>(&out, 1)) == 1;
+}
+
+std::uint64_t PlaybackFile::stareIndex(std::uint32_t line, std::uint32_t column) const {
+    return std::uint64_t(line) * geometry_.shotsPerLine + column;
+}
+
+namespace {
+
+// The part of a scratch array that a read of `count` values fills: all of it for a record of
+// the file's own kind, as much as fits when a caller reads a record of another kind.
+template <typename T> std::span<T> scratch(std::vector<T>& v, std::size_t count) {
+    return std::span<T>(v).first(std::min(count, v.size()));
+}
+
+} // namespace
+
+bool PlaybackFile::readPulse(std::uint32_t pulse, std::uint32_t record,
+                             std::span<std::int16_t> samples, double& horPosOut,
+                             std::uint32_t& wordOut, float& elevationOut) {
+    if (!requireOpen()) return false;
+    const std::size_t w = geometry_.shotsPerLine, p = geometry_.pulsesPerRecord;
+    const std::size_t n = geometry_.samplesPerPulse;
+    if (pulse >= p || samples.size() < n) return false;
+    const std::uint64_t base = recordOffset(recordSize(), record);
+    const LineRecordOffsets off = lineRecordOffsets(geometry_);
+    readValue(base + off.elevation, elevationOut);
+    readArray(base + off.azimuth, scratch(azimuth_, w));
+    readArray(base + off.horPos, scratch(horPos_, p));
+    readValue(base + off.horPos + 8ull * pulse, horPosOut);
+    readArray(base + off.words, scratch(words_, p));
+    readValue(base + off.words + 4ull * pulse, wordOut);
+    readArray(base + off.samples + 2ull * n * pulse, samples.first(n));
+    return true;
+}
+
+bool PlaybackFile::readBowtiePulse(std::uint32_t pulse, std::uint32_t record,
+                                   std::span<std::int16_t> samples, double& horPosOut,
+                                   std::uint32_t& wordOut) {
+    if (!requireOpen()) return false;
+    const std::size_t q = geometry_.bowtiePulses(), n = geometry_.samplesPerPulse;
+    if (pulse >= q || samples.size() < n) return false;
+    const std::uint64_t base = recordOffset(recordSize(), record);
+    const BowtieRecordOffsets off = bowtieRecordOffsets(geometry_);
+    readArray(base + off.azimuth, scratch(azimuth_, q));
+    readArray(base + off.elevation, scratch(elevation_, q));
+    readArray(base + off.horPos, scratch(horPos_, q));
+    readValue(base + off.horPos + 8ull * pulse, horPosOut);
+    readArray(base + off.words, scratch(words_, q));
+    readValue(base + off.words + 4ull * pulse, wordOut);
+    readArray(base + off.samples + 2ull * n * pulse, samples.first(n));
+    return true;
+}
+
+bool PlaybackFile::readLineRecord(std::uint32_t record, std::span<std::int16_t> samples,
+                                  std::span<double> horPosOut, std::span<std::uint32_t> wordsOut,
+                                  float& elevationOut) {
+    if (!requireOpen()) return false;
+    const std::size_t w = geometry_.shotsPerLine, p = geometry_.pulsesPerRecord;
+    const std::size_t n = geometry_.samplesPerPulse;
+    if (samples.size() < p * n || horPosOut.size() < p || wordsOut.size() < p) return false;
+    const std::uint64_t base = recordOffset(recordSize(), record);
+    const LineRecordOffsets off = lineRecordOffsets(geometry_);
+    readValue(base + off.elevation, elevationOut);
+    readArray(base + off.azimuth, scratch(azimuth_, w));
+    readArray(base + off.horPos, horPosOut.first(p));
+    readArray(base + off.words, wordsOut.first(p));
+    readArray(base + off.samples, samples.first(p * n));
+    return true;
+}
+
+bool PlaybackFile::readBowtieRecord(std::uint32_t record, std::span<std::int16_t> samples,
+                                    std::span<double> horPosOut, std::span<std::uint32_t> wordsOut,
+                                    std::array<std::uint8_t, 14>& reservedOut) {
+    if (!requireOpen()) return false;
+    const std::size_t q = geometry_.bowtiePulses(), n = geometry_.samplesPerPulse;
+    if (samples.size() < q * n || horPosOut.size() < q || wordsOut.size() < q) return false;
+    const std::uint64_t base = recordOffset(recordSize(), record);
+    const BowtieRecordOffsets off = bowtieRecordOffsets(geometry_);
+    readArray(base + 4, std::span<std::uint8_t>(reservedOut));
+    readArray(base + off.azimuth, scratch(azimuth_, q));
+    readArray(base + off.elevation, scratch(elevation_, q));
+    readArray(base + off.horPos, horPosOut.first(q));
+    readArray(base + off.words, wordsOut.first(q));
+    readArray(base + off.samples, samples.first(q * n));
+    return true;
+}
+
+bool PlaybackFile::readLineAngles(std::uint32_t record, std::span<float> azimuthOut,
+                                  float& elevationOut) {
+    if (!requireOpen()) return false;
+    const std::size_t w = geometry_.shotsPerLine;
+    if (azimuthOut.size() < w) return false;
+    const std::uint32_t s = layout_ == RecordLayout::Peak ? peakLineRecordSize() : recordSize();
+    const std::uint64_t base = recordOffset(s, record);
+    // Elevation and azimuths sit at the same places in the waveform and the peak line record.
+    const LineRecordOffsets off = lineRecordOffsets(geometry_);
+    readValue(base + off.elevation, elevationOut);
+    readArray(base + off.azimuth, azimuthOut.first(w));
+    return true;
+}
+
+bool PlaybackFile::readBowtieAngles(std::uint32_t record, std::span<float> azimuthOut,
+                                    std::span<float> elevationOut) {
+    if (!requireOpen()) return false;
+    const std::size_t q = geometry_.bowtiePulses();
+    if (azimuthOut.size() < q || elevationOut.size() < q) return false;
+    const std::uint64_t base = recordOffset(recordSize(), record);
+    const BowtieRecordOffsets off = bowtieRecordOffsets(geometry_);
+    readArray(base + off.azimuth, azimuthOut.first(q));
+    return readArray(base + off.elevation, elevationOut.first(q)) == q;
+}
+
+bool PlaybackFile::readStarePosition(std::uint32_t line, std::uint32_t column, float& azimuthOut,
+                                     float& elevationOut, std::span<double> horPosOut,
+                                     std::span<std::uint32_t> wordsOut,
+                                     std::span<std::int16_t> samples) {
+    if (!requireOpen()) return false;
+    const std::size_t p = geometry_.pulsesPerRecord, n = geometry_.samplesPerPulse;
+    if (samples.size() < p * n || horPosOut.size() < p || wordsOut.size() < p) return false;
+    const std::uint32_t s = layout_ == RecordLayout::Peak ? peakStareRecordSize() : recordSize();
+    const std::uint32_t c = std::min<std::uint32_t>(column, geometry_.shotsPerLine);
+    const std::uint64_t base = recordOffset(s, stareIndex(line, c));
+    const StareRecordOffsets off = stareRecordOffsets(geometry_);
+    readValue(base + off.azimuth, azimuthOut);
+    readValue(base + off.elevation, elevationOut);
+    readArray(base + off.horPos, horPosOut.first(p));
+    readArray(base + off.words, wordsOut.first(p));
+    readArray(base + off.samples, samples.first(p * n));
+    return true;
+}
+
+bool PlaybackFile::readPeakLine(std::uint32_t record, float& elevationOut,
+                                std::span<float> azimuthOut, std::span<double> a,
+                                std::span<double> b, std::span<double> c, std::span<double> d) {
+    if (!requireOpen()) return false;
+    const std::size_t w = geometry_.shotsPerLine, p = geometry_.pulsesPerRecord;
+    if (azimuthOut.size() < w || a.size() < p || b.size() < p || c.size() < p || d.size() < p)
+        return false;
+    const std::uint64_t base = recordOffset(peakLineRecordSize(), record);
+    const PeakLineRecordOffsets off = peakLineRecordOffsets(geometry_);
+    readValue(base + off.elevation, elevationOut);
+    readArray(base + off.azimuth, azimuthOut.first(w));
+    readArray(base + off.values[0], a.first(p));
+    readArray(base + off.values[1], b.first(p));
+    readArray(base + off.values[2], c.first(p));
+    readArray(base + off.values[3], d.first(p));
+    return true;
+}
+
+bool PlaybackFile::readPeakStare(std::uint32_t column, std::uint32_t line, float& azimuthOut,
+                                 float& elevationOut, std::span<double> a, std::span<double> b,
+                                 std::span<double> c, std::span<double> d) {
+    if (!requireOpen()) return false;
+    const std::size_t p = geometry_.pulsesPerRecord;
+    if (a.size() < p || b.size() < p || c.size() < p || d.size() < p) return false;
+    const std::uint64_t base = recordOffset(peakStareRecordSize(), stareIndex(line, column));
+    const PeakStareRecordOffsets off = peakStareRecordOffsets(geometry_);
+    readValue(base + off.azimuth, azimuthOut);
+    readValue(base + off.elevation, elevationOut);
+    readArray(base + off.values[0], a.first(p));
+    readArray(base + off.values[1], b.first(p));
+    readArray(base + off.values[2], c.first(p));
+    readArray(base + off.values[3], d.first(p));
+    return true;
+}
+
+bool PlaybackFile::readTrailer(TrailerTemperatures& out) {
+    if (!requireOpen()) return false;
+    std::array<std::uint8_t, kTrailerSize> bytes{};
+    if (fileSize_ >= kTrailerSize &&
+        readArray(fileSize_ - kTrailerSize, std::span<std::uint8_t>(bytes)) == kTrailerSize) {
+        out.first = le::f32(bytes.data());
+        out.second = le::f32(bytes.data() + 4);
+        out.marker = le::u16(bytes.data() + 8);
+    }
+    // Written as "inside the bounds" so that a NaN temperature counts as not valid.
+    const auto inBounds = [](float t) { return t >= kTrailerMinC && t <= kTrailerMaxC; };
+    if (out.marker != kTrailerMarker || !inBounds(out.first) || !inBounds(out.second)) {
+        const float configured = image_.digitizer().temperatureC();
+        out.first = configured;
+        out.second = configured;
+    }
+    return true;
+}
+
+} // namespace quarv
