@@ -1,0 +1,143 @@
+#include "core/waveform/peak_search.hpp"
+
+#include "core/waveform/constants.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace quarv::peak {
+
+Width measureWidth(Correlation& c, int k, int end, std::uint8_t* valid) {
+    Width w;
+    // Feet: where the fall away from the peak stops (a step that does not fall, looking one
+    // and two samples out).
+    int left = -1;
+    for (int i = k; i >= 2; --i) {
+        const float m2 = c.below(i - 2);
+        const float m1 = c.below(i - 1);
+        if (m1 >= c.m[i] || m2 >= m1) {
+            left = i;
+            break;
+        }
+    }
+    int right = -1;
+    for (int i = k; i <= end - 2; ++i) {
+        const float m1 = c.above(i + 1);
+        if (m1 >= c.above(i) || c.above(i + 2) >= m1) {
+            right = i;
+            break;
+        }
+    }
+    if (left < 0 || right < 0) return w;
+
+    // Half the pulse height above the mean of the two feet, in the float steps of the system.
+    const float peak = c.m[k];
+    const float d1 = peak - c.m[left];
+    const float d2 = peak - c.above(right);
+    const float h = static_cast<float>(static_cast<double>(d1 + d2) / 2.0 / 2.0);
+    const float level = peak - h;
+
+    int i = k;
+    for (; i >= 2; --i)
+        if (c.below(i) < level) break;
+    if (i < 2) i = 1;
+    int j = k;
+    for (; j <= end - 2; ++j)
+        if (c.above(j) < level) break;
+    if (j > end - 2) j = end - 1;
+
+    if (right > left) std::memset(valid + left, 0, static_cast<std::size_t>(right - left));
+    w.ok = true;
+    w.width = j - i;
+    w.left = left;
+    w.right = right;
+    return w;
+}
+
+namespace {
+
+constexpr float kIneligible = -std::numeric_limits<float>::infinity();
+
+// The iterations re-scan for the highest candidate whose flags at k and k +- 27 are all still
+// set. `eligible` holds m[k] for the points that pass the height test and still have their
+// flags, -inf otherwise; clearing flags over [a, b) withdraws the points that look at them.
+void withdraw(float* eligible, int first, int last, int a, int b) {
+    for (int shift : {0, CANDIDATE_SPAN, -CANDIDATE_SPAN}) {
+        const int lo = std::max(a + shift, first);
+        const int hi = std::min(b + shift, last);
+        for (int k = lo; k < hi; ++k) eligible[k] = kIneligible;
+    }
+}
+
+// Highest eligible value over [first, last) and the lowest index holding it.
+int strongest(const float* e, int first, int last) {
+    typedef float V __attribute__((vector_size(32)));
+    constexpr int L = 8;
+    V mx = V{} + kIneligible;
+    int k = first;
+    for (; k + L <= last; k += L) {
+        V v;
+        std::memcpy(&v, e + k, sizeof v);
+        mx = v > mx ? v : mx;
+    }
+    float best = kIneligible;
+    for (int l = 0; l < L; ++l) best = mx[l] > best ? mx[l] : best;
+    for (; k < last; ++k) best = e[k] > best ? e[k] : best;
+    // The system's scan keeps its running maximum from START_HEIGHT with a strict test.
+    if (!(best > START_HEIGHT)) return -1;
+    for (k = first; k < last; ++k)
+        if (e[k] == best) return k;
+    return -1;
+}
+
+} // namespace
+
+bool findReturnPeak(Correlation& c, int searchStart, int searchEnd, std::uint8_t* valid,
+                    float* eligible, int& index) {
+    if (c.n > 0) std::memset(valid, 1, static_cast<std::size_t>(c.n));
+    const int first = searchStart + CANDIDATE_SPAN;
+    const int last = searchEnd - CANDIDATE_SPAN;
+    if (last <= first) return false;
+    const float* m = c.m;
+    for (int k = first; k < last; ++k)
+        eligible[k] =
+            (m[k - CANDIDATE_SPAN] < m[k] && m[k + CANDIDATE_SPAN] < m[k]) ? m[k] : kIneligible;
+    float best = START_HEIGHT;
+    for (int iteration = 0; iteration < MAX_ITERATIONS; ++iteration) {
+        const int k = strongest(eligible, first, last);
+        if (k < 0) break;
+        const Width w = measureWidth(c, k, searchEnd, valid);
+        // Without feet nothing is cleared, so the same candidate would come back in every
+        // remaining iteration: the result is settled.
+        if (!w.ok) break;
+        withdraw(eligible, first, last, w.left, w.right);
+        if (w.width > MIN_WIDTH && w.width < MAX_WIDTH && best < m[k]) {
+            // Later candidates are no higher, so none could replace this one.
+            index = k;
+            return true;
+        }
+        const int a = std::max(k - CANDIDATE_SPAN, searchStart);
+        const int b = std::min(k + CANDIDATE_SPAN, searchEnd);
+        if (b > a) std::memset(valid + a, 0, static_cast<std::size_t>(b - a));
+        withdraw(eligible, first, last, a, b);
+    }
+    return false;
+}
+
+double quadraticVertex(const float* xc, int k) {
+    const double a = k - 1, b = k, c = k + 1;
+    const double ya = xc[k - 1], yb = xc[k], yc = xc[k + 1];
+    return (a * a * (yb - yc) + b * b * (yc - ya) + c * c * (ya - yb)) /
+           (2 * (a * (yb - yc) + b * (yc - ya) + c * (ya - yb)));
+}
+
+std::uint32_t rawPeakIndex(const float* raw, int samples, int k, int interp) {
+    if (samples <= 0 || interp <= 0) return 0;
+    int r = (k + TEMPLATE_PEAK_OFFSET) / interp;
+    if (r >= samples - 1) return static_cast<std::uint32_t>(samples - 1);
+    if (raw[r + 1] > raw[r]) ++r;
+    return static_cast<std::uint32_t>(r);
+}
+
+} // namespace quarv::peak

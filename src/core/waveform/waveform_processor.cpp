@@ -1,0 +1,352 @@
+#include "core/waveform/waveform_processor.hpp"
+
+#include "core/app/message_sink.hpp"
+#include "core/config/config_root.hpp"
+#include "core/waveform/peak_search.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace quarv {
+
+namespace {
+
+// The interpolation factor as a whole number: values below 1 (and NaN) give 0, which leaves
+// nothing to process; absurdly large ones are held where the buffer size check refuses them.
+int wholeFactor(double interpolation) {
+    if (!(interpolation >= 1.0)) return 0;
+    if (interpolation >= 65536.0) return 65536;
+    return static_cast<int>(interpolation);
+}
+
+// Truncation toward zero into 32 bits the way the x86 conversion does it: a value that does not
+// fit (or NaN) becomes the most negative integer.
+std::int32_t truncate32(double x) {
+    if (x > -2147483649.0 && x < 2147483648.0) return static_cast<std::int32_t>(x);
+    return std::numeric_limits<std::int32_t>::min();
+}
+
+std::int32_t clamp32(std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+// Correlation is computed in chunks of this many outputs so that lazy extension stays cheap.
+constexpr int kChunk = 64;
+
+} // namespace
+
+WaveformProcessor::WaveformProcessor(const ConfigRoot& root, MessageSink& sink) : sink_(sink) {
+    loadPulseTemplate(root.pulseTemplatePath());
+    digitizer_.setSamplesPerPulse(600);
+    processing_.setInterpolation(4.0);
+    allocateBuffers();
+}
+
+bool WaveformProcessor::configure(const DigitizerCfg& digitizer, const ProcessingCfg& processing,
+                                  const CalibrationCfg& calibration) {
+    digitizer_ = digitizer;
+    processing_ = processing;
+    calibration_ = calibration;
+    tempCompEnabled_ = processing_.refractiveIndex() > WATER_INDEX_THRESHOLD;
+    return allocateBuffers();
+}
+
+void WaveformProcessor::setRangeWindow(double rangeMin, double rangeMax) {
+    processing_.setRangeMin(rangeMin);
+    processing_.setRangeMax(rangeMax);
+}
+
+void WaveformProcessor::setAllocator(AllocateFn allocate, void* context) {
+    allocate_ = allocate;
+    allocateContext_ = context;
+}
+
+bool WaveformProcessor::loadPulseTemplate(const std::filesystem::path& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::uint8_t bytes[TEMPLATE_LENGTH * 8];
+    const std::size_t got = std::fread(bytes, 8, TEMPLATE_LENGTH, f);
+    std::fclose(f);
+    // Only whole values are taken; the rest of the template stays as it was.
+    for (std::size_t i = 0; i < got; ++i) pulseTemplate_[i] = le::load<double>(bytes + 8 * i);
+    return true;
+}
+
+void WaveformProcessor::report(const char* format, ...) {
+    char text[128];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    sink_.report(text);
+}
+
+bool WaveformProcessor::allocateBuffers() {
+    ready_ = false;
+    interp_ = wholeFactor(processing_.interpolation());
+    const std::int64_t wanted = std::int64_t(samplesPerPulse()) * interp_;
+    const std::size_t n = static_cast<std::size_t>(wanted);
+    length_ = static_cast<int>(std::min<std::int64_t>(wanted, BUFFER_MAX_ENTRIES + 1));
+
+    // Each buffer that is smaller than N is replaced, in the system's order; a buffer left
+    // behind by an earlier failed attempt is retried even when capacity already says N.
+    auto grow = [&](auto& buffer, const char* message) {
+        if (buffer.size() >= n) return true;
+        if (buffer.allocate(n, allocate_, allocateContext_)) return true;
+        report("%s", message);
+        return false;
+    };
+    if (!grow(interpBuffer_, "ERROR, Processing, allocating data interpolation buffer!"))
+        return false;
+    capacity_ = std::max<std::uint32_t>(capacity_, static_cast<std::uint32_t>(n));
+    if (!grow(xcBuffer_, "ERROR, Processing, allocating data cross correlation buffer!"))
+        return false;
+    if (!grow(templateBuffer_, "ERROR, Processing, allocating cross correlation gaussian buffer!"))
+        return false;
+    if (!grow(rawBuffer_, "ERROR, Processing, allocating return buffer!")) return false;
+    if (!grow(rawWide_, "ERROR, Processing, allocating return buffer!")) return false;
+    if (!grow(mfBuffer_, "ERROR, Processing, allocating MF buffer!")) return false;
+    if (!grow(eligible_, "ERROR, Processing, allocating MF buffer!")) return false;
+    if (!grow(validBuffer_, "ERROR, Processing, allocating Valid buffer!")) return false;
+
+    // The template, zero-padded to the buffer length. A buffer shorter than the template (a
+    // record of fewer than 25 samples) takes what fits; the correlation never reaches further.
+    float* t = templateBuffer_.data();
+    const std::size_t cap = templateBuffer_.size();
+    std::fill(t, t + cap, 0.0f);
+    for (std::size_t j = 0; j < std::min<std::size_t>(TEMPLATE_LENGTH, cap); ++j)
+        t[j] = static_cast<float>(pulseTemplate_[j]);
+    xcorr::buildPhaseWeights(t, interp_, weights_);
+
+    computeSearchWindow();
+    ready_ = true;
+    return true;
+}
+
+void WaveformProcessor::computeSearchWindow() {
+    // Range to a round-trip sample count: light covers cT metres in one raw sample; the index n
+    // slows it, the factor 2 is the way back. Stored in 16 bits like the system's fields.
+    const double cT = SPEED_OF_LIGHT_MPS * RAW_SAMPLE_PERIOD_S;
+    const double n = processing_.refractiveIndex();
+    const int samples = samplesPerPulse();
+    auto rawIndex = [&](double range) {
+        const std::uint32_t twice = static_cast<std::uint32_t>(truncate32(range * n / cT)) * 2u;
+        std::int16_t v = static_cast<std::int16_t>(static_cast<std::uint16_t>(twice));
+        if (v > samples) v = static_cast<std::int16_t>(samples);
+        return v;
+    };
+    rawStart_ = rawIndex(processing_.rangeMin());
+    rawEnd_ = rawIndex(processing_.rangeMax());
+    std::int64_t start = std::int64_t(rawStart_) * interp_ - 100;
+    std::int64_t end = std::int64_t(rawEnd_) * interp_ + 100;
+    // A start close to the record's beginning is moved to 20, not 0: the candidate test looks 27
+    // samples back.
+    if (start <= 48) start = 20;
+    const std::int64_t whole = std::int64_t(samples) * interp_;
+    searchStart_ = clamp32(std::min(start, whole));
+    searchEnd_ = clamp32(std::min(end, whole));
+}
+
+void WaveformProcessor::computeCorrelation(int from, int to) {
+    const int n = length_;
+    float* xc = xcBuffer_.data();
+    const float* t = templateBuffer_.data();
+    const auto level = xcorr::bestSimdLevel();
+    // Interior: the template lies wholly on the record. Tail: it hangs over the end.
+    const int interiorEnd = std::max(0, n - TEMPLATE_LENGTH + 1);
+    const int a = std::min(from, interiorEnd), b = std::min(to, interiorEnd);
+    if (weights_.interp != 0)
+        xcorr::correlatePhases(rawWide_.data(), weights_, a, b, xc, level);
+    else
+        xcorr::correlateInterior(interpBuffer_.data(), t, a, b, xc, level);
+    const int tailFrom = std::max(from, interiorEnd);
+    if (to > tailFrom) {
+        if (!fullCorrelation_ && weights_.interp != 0)
+            xcorr::interpolate(rawBuffer_.data(), samplesPerPulse(), processing_.interpolation(),
+                               interp_, tailFrom, n, interpBuffer_.data());
+        xcorr::correlateTail(interpBuffer_.data(), n, t, tailFrom, to, xc);
+    }
+}
+
+void WaveformProcessor::ensureCorrelation(int from, int to) {
+    from = std::max(from, 0) / kChunk * kChunk;
+    to = std::min((std::min(to, length_) + kChunk - 1) / kChunk * kChunk, length_);
+    if (to <= from) return;
+    if (computedHi_ <= computedLo_) {
+        computeCorrelation(from, to);
+        computedLo_ = from;
+        computedHi_ = to;
+        return;
+    }
+    if (from < computedLo_) {
+        computeCorrelation(from, computedLo_);
+        computedLo_ = from;
+    }
+    if (to > computedHi_) {
+        computeCorrelation(computedHi_, to);
+        computedHi_ = to;
+    }
+}
+
+int WaveformProcessor::extendDown(void* self, int index) {
+    auto* p = static_cast<WaveformProcessor*>(self);
+    // The walks go down one sample at a time: extend by a few chunks at once.
+    p->ensureCorrelation(std::min(index, p->computedLo_ - 4 * kChunk), p->computedHi_);
+    return p->computedLo_;
+}
+
+bool WaveformProcessor::matchedFilter(const std::int16_t* waveform, double& position,
+                                      std::uint16_t& amplitude, bool& saturated, bool& found) {
+    found = false;
+    computedLo_ = computedHi_ = 0;
+    const int samples = samplesPerPulse();
+    const int n = length_;
+    auto noReturn = [&] {
+        position = 0.0;
+        rawPeakIndex_ = 0;
+        xcPeakIndexCopy_ = 0;
+        return false;
+    };
+    if (!ready_ || samples <= 0 || n <= 0 || !waveform) return noReturn();
+
+    float* raw = rawBuffer_.data();
+    double* wide = rawWide_.data();
+    for (int i = 0; i < samples; ++i) {
+        raw[i] = static_cast<float>(waveform[i]);
+        wide[i] = static_cast<double>(waveform[i]);
+    }
+    // After the record: the per-phase sums see the last sample repeated (as the interpolation
+    // does), and the SNR noise windows of a record shorter than 10 samples see zeros.
+    wide[samples] = wide[samples - 1];
+    std::fill(raw + samples, raw + samples + 10, 0.0f);
+
+    if (fullCorrelation_ || weights_.interp == 0)
+        xcorr::interpolate(raw, samples, processing_.interpolation(), interp_, 0, n,
+                           interpBuffer_.data());
+    if (fullCorrelation_) {
+        ensureCorrelation(0, n);
+        std::memcpy(mfBuffer_.data(), xcBuffer_.data(),
+                    static_cast<std::size_t>(n) * sizeof(float));
+    } else if (searchEnd_ - searchStart_ > 2 * peak::CANDIDATE_SPAN) {
+        ensureCorrelation(searchStart_, searchEnd_ + 1);
+    }
+
+    peak::Correlation c{xcBuffer_.data(), n, computedLo_, &WaveformProcessor::extendDown, this};
+    int k = 0;
+    if (!peak::findReturnPeak(c, searchStart_, searchEnd_, validBuffer_.data(), eligible_.data(),
+                              k))
+        return noReturn();
+
+    found = true;
+    xcPeakIndex_ = static_cast<std::uint32_t>(k);
+    const double q = peak::quadraticVertex(xcBuffer_.data(), k);
+    xcPeakIndexCopy_ = xcPeakIndex_;
+    quadPeakCopy_ = q;
+    quadPeak_ = q;
+    rawPeakIndex_ = peak::rawPeakIndex(raw, samples, k, interp_);
+    saturated_ = raw[rawPeakIndex_] >= SATURATION_LEVEL;
+    saturated = saturated_;
+    amplitude = static_cast<std::uint16_t>(static_cast<std::int32_t>(raw[rawPeakIndex_]));
+    position = q + TEMPLATE_PEAK_OFFSET;
+    return true;
+}
+
+void WaveformProcessor::applyHorizontalPosition(double& p, double horPos) {
+    p = p + horPos * processing_.interpolation() / RAW_SAMPLE_PERIOD_S;
+    horPosRange_ = SPEED_OF_LIGHT_MPS / (2.0 * processing_.refractiveIndex()) * horPos;
+}
+
+void WaveformProcessor::applyTemperatureCorrection(double& p, double tempA, double tempB) const {
+    double corr = 0.0;
+    if (tempCompAllowed_ && tempCompEnabled_) {
+        const double tm = (tempA + tempB) / 2.0;
+        corr = calibration_.tempCoefC2() * tm * tm + calibration_.tempCoefC1() * tm +
+               calibration_.tempCoefC0();
+    }
+    p = p - corr;
+}
+
+float WaveformProcessor::rangeFromTime(double p) {
+    const double t = static_cast<double>(calibration_.timeScale()) * p /
+                     processing_.interpolation() * RAW_SAMPLE_PERIOD_S;
+    lastTime_ = {t, t};
+    const double range = SPEED_OF_LIGHT_MPS / (2.0 * processing_.refractiveIndex()) *
+                         (t - static_cast<double>(calibration_.timeOffsetNs()) * 1e-9);
+    lastRange_ = range;
+    return static_cast<float>(range);
+}
+
+bool WaveformProcessor::processWaveform(const std::int16_t* waveform, float& range, double horPos,
+                                        double tempA, double tempB, std::uint16_t& amplitude,
+                                        bool& saturated, bool& found) {
+    double p = 0.0;
+    matchedFilter(waveform, p, amplitude, saturated, found);
+    rangeFromPosition(p, range, horPos, tempA, tempB);
+    return found;
+}
+
+bool WaveformProcessor::processWaveformPos(const std::int16_t* waveform, float& range,
+                                           float& position, double horPos, double tempA,
+                                           double tempB, std::uint16_t& amplitude, bool& saturated,
+                                           bool& found) {
+    double p = 0.0;
+    matchedFilter(waveform, p, amplitude, saturated, found);
+    rangeFromPosition(p, range, horPos, tempA, tempB);
+    position = static_cast<float>(p);
+    return found;
+}
+
+void WaveformProcessor::rangeFromPosition(double& position, float& range, double horPos,
+                                          double tempA, double tempB) {
+    applyHorizontalPosition(position, horPos);
+    applyTemperatureCorrection(position, tempA, tempB);
+    range = rangeFromTime(position);
+}
+
+double WaveformProcessor::computeSnr() {
+    if (saturated_) return SATURATED_SNR;
+    const int samples = samplesPerPulse();
+    if (!ready_ || samples <= 0) return std::numeric_limits<double>::quiet_NaN();
+    const float* raw = rawBuffer_.data();
+    const int p = static_cast<int>(std::min<std::uint32_t>(rawPeakIndex_, samples - 1));
+    // Noise 10 to 20 samples either side of the peak, kept inside the record.
+    auto window = [&](int start) { return std::max(std::min(start, samples - 10), 0); };
+    const int a = window(p - 20), b = window(p + 10);
+    float sum = 0.0f;
+    for (int i = 0; i < 10; ++i) {
+        noiseBuffer_[i] = raw[a + i];
+        noiseBuffer_[10 + i] = raw[b + i];
+    }
+    for (float v : noiseBuffer_) sum += v;
+    const float mean = sum / static_cast<float>(NOISE_SAMPLES);
+    // Sample standard deviation (divisor n - 1), rounded to float like the library routine.
+    double exactMean = 0.0;
+    for (float v : noiseBuffer_) exactMean += v;
+    exactMean /= NOISE_SAMPLES;
+    double squares = 0.0;
+    for (float v : noiseBuffer_) squares += (v - exactMean) * (v - exactMean);
+    const float sd = static_cast<float>(std::sqrt(squares / (NOISE_SAMPLES - 1)));
+    const double signal = static_cast<double>(raw[p]) - static_cast<double>(mean);
+    return signal * signal / (static_cast<double>(sd) * static_cast<double>(sd));
+}
+
+double WaveformProcessor::computeXcIntensity() {
+    if (!ready_ || length_ <= 0) return std::numeric_limits<double>::quiet_NaN();
+    const int k = static_cast<int>(std::min<std::uint32_t>(xcPeakIndexCopy_, length_ - 1));
+    // The baseline block of 25 ends 100 samples before the peak.
+    int a = k - 125;
+    if (a <= 0) a = 0;
+    ensureCorrelation(a, a + 25);
+    ensureCorrelation(k, k + 1);
+    const float* xc = xcBuffer_.data();
+    double sum = 0.0;
+    for (int i = 0; i < 25; ++i) sum += xc[a + i];
+    return static_cast<double>(xc[k]) - sum / 25.0;
+}
+
+} // namespace quarv
