@@ -33,6 +33,9 @@ QDoubleSpinBox* spin(QWidget& root, const QString& objectName) {
 }
 
 void typeValue(QDoubleSpinBox& edit, const QString& text) {
+    // Let a freshly shown window settle first: its activation hands the focus to its first
+    // control and would take it from the edit in the middle of typing.
+    QApplication::processEvents();
     edit.setFocus();
     edit.selectAll();
     QTest::keyClick(&edit, Qt::Key_Backspace);
