@@ -54,8 +54,8 @@ SimOptions sceneDefaults(const std::string& scene) {
     } else {
         s.shotsPerLine = 256;
         s.lines = 240;
-        s.tiltDeg = -18;
-        s.elStartDeg = 24;
+        s.tiltDeg = -22;
+        s.elStartDeg = 20;
         s.elStopDeg = -24;
         s.horPosNs = 0.5;
         s.horPosJitterNs = 0.02;
