@@ -1,0 +1,17 @@
+// Small recordings for the dialog tests, written by the simulator into a temporary folder.
+#pragma once
+
+#include "core/sim/simulator.hpp"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace quarv::test {
+
+// A "plane" scene recording (the flat target at `distance` metres) with a small geometry unless
+// `adjust` changes it. Fails the calling test when the simulator refuses.
+std::filesystem::path makeRecording(const std::filesystem::path& dir, const std::string& name,
+                                    const std::function<void(sim::SimOptions&)>& adjust = {});
+
+} // namespace quarv::test
