@@ -60,7 +60,8 @@ BeamPath traceBeam(float a, double elDeg, const CalibrationCfg& cal, double nWat
 
     b.x0 = t1 + t2x + t3x;
     b.z0 = t2z + t3z;
-    b.excess = (l1 + l2 + l3) - (AZMIRROR_TO_ELMIRROR_M + ELMIRROR_TO_WINDOW_M + WINDOW_THICKNESS_M);
+    b.excess =
+        (l1 + l2 + l3) - (AZMIRROR_TO_ELMIRROR_M + ELMIRROR_TO_WINDOW_M + WINDOW_THICKNESS_M);
     return b;
 }
 

@@ -18,7 +18,9 @@ constexpr double ROTATION_EPS = 0.0001;
 
 // pi as the system computes it, 4 atan(1).
 double quarvPi();
-inline double degToRad(double deg) { return deg * quarvPi() / 180.0; }
+inline double degToRad(double deg) {
+    return deg * quarvPi() / 180.0;
+}
 
 // Degrees of a scanner reading: the reading times the calibration factor of its sign (a reading
 // of exactly 0 uses the factor for non-negative readings).
@@ -26,10 +28,10 @@ double elevationDegrees(float elevationReading, const CalibrationCfg& cal);
 
 // The beam of one shot before offsets and mount rotation.
 struct BeamPath {
-    double azDeg = 0;      // full optical azimuth, 2 x half mirror angle
-    double x0 = 0, z0 = 0; // exit point on the outer face of the window
+    double azDeg = 0;              // full optical azimuth, 2 x half mirror angle
+    double x0 = 0, z0 = 0;         // exit point on the outer face of the window
     double dx = 0, dy = 0, dz = 0; // unit direction in the water
-    double excess = 0;     // extra path inside the housing, metres
+    double excess = 0;             // extra path inside the housing, metres
 };
 BeamPath traceBeam(float azimuthReading, double elDeg, const CalibrationCfg& cal, double nWater);
 

@@ -81,7 +81,8 @@ TEST(Geometry, RotationsApplyOnlyAboveThreshold) {
         pt.setTiltAngle(c.tiltDeg);
         CloudPoint p;
         placePoint(p, b, 10.0f, cal, MountRotation::fromPanTilt(pt));
-        EXPECT_EQ(std::fabs(p.x) > 1e-4f || std::fabs(p.z) > 1e-4f, c.rotated) << c.panDeg << " " << c.tiltDeg;
+        EXPECT_EQ(std::fabs(p.x) > 1e-4f || std::fabs(p.z) > 1e-4f, c.rotated)
+            << c.panDeg << " " << c.tiltDeg;
     }
     // Pan of +90 degrees turns the boresight (0, r, 0) onto +X (the rotation uses -pan).
     PanTiltCfg pt;

@@ -1,0 +1,397 @@
+#include "core/scan/scan_processor.hpp"
+
+#include "core/app/message_sink.hpp"
+#include "core/app/notifier.hpp"
+#include "core/cloud/cloud_export.hpp"
+#include "core/cloud/cloud_renderer.hpp"
+#include "core/cloud/cloud_store.hpp"
+#include "core/cloud/las_file.hpp"
+
+#include <algorithm>
+#include <new>
+#include <thread>
+
+namespace quarv {
+
+namespace {
+constexpr auto kRefreshPeriod = std::chrono::seconds(1);
+constexpr unsigned kMaxWorkers = 4;   // the default never uses more
+constexpr unsigned kWorkerLimit = 16; // what a caller may ask for
+} // namespace
+
+unsigned defaultWorkerCount() {
+    const unsigned hw = std::thread::hardware_concurrency();
+    return std::clamp(hw, 1u, kMaxWorkers);
+}
+
+ScanProcessor::ScanProcessor(CloudStore& store, CloudRenderer& renderer, const ConfigRoot& root,
+                             MessageSink& sink, Notifier& notifier, unsigned workers)
+    : store_(store), renderer_(renderer), sink_(sink), notifier_(notifier),
+      mainProcessor_(root, sink), reader_(sink), filters_(store, notifier) {
+    mainProcessor_.setFullCorrelation(false);
+    filters_.setStopFlag(&stop_);
+    refreshTimer_ = std::chrono::steady_clock::now();
+    const unsigned n = workers == 0 ? defaultWorkerCount() : std::min(workers, kWorkerLimit);
+    for (unsigned k = 0; k < n; ++k) {
+        workers_.push_back(std::make_unique<ScanWorker>(root, sink));
+        workers_.back()->startThread();
+    }
+}
+
+ScanProcessor::~ScanProcessor() {
+    requestStop();
+}
+
+void ScanProcessor::setLayer(std::uint32_t layer) {
+    currentLayer_ = std::min(layer, LAYER_COUNT - 1);
+    store_.resetLayer(currentLayer_);
+}
+
+void ScanProcessor::loadSettings(const LaserScanSettings& settings) {
+    settings_ = settings;
+    shotsPerLine_ = settings.shotsPerLine();
+    lines_ = settings.lines();
+    mainProcessor_.setRangeWindow(settings.rangeMin(), settings.rangeMax());
+}
+
+void ScanProcessor::copyHeader(const ScannerCfg& scanner, const DigitizerCfg& digitizer,
+                               const ProcessingCfg& processing, const EnvCfg& environment,
+                               const CalibrationCfg& calibration, const PanTiltCfg& panTilt,
+                               const AttitudeBlock& attitude) {
+    scanner_ = scanner;
+    digitizer_ = digitizer;
+    processing_ = processing;
+    environment_ = environment;
+    calibration_ = calibration;
+    panTilt_ = panTilt;
+    attitude_ = attitude;
+    // The tilt's sine and cosine are taken once per file.
+    mount_ = MountRotation::fromPanTilt(panTilt_);
+}
+
+bool ScanProcessor::sizeLineArrays(std::uint32_t shots, std::uint64_t samples,
+                                   std::uint32_t readings) {
+    try {
+        if (waveforms_.size() < samples) waveforms_.resize(samples);
+        const std::size_t n = std::max(shots, readings);
+        for (auto* v : {&range_, &position_, &azimuth_}) {
+            if (v->size() < n) v->resize(n);
+        }
+        for (auto* v : {&horPos_, &amplitude_, &snr_}) {
+            if (v->size() < n) v->resize(n);
+        }
+        for (auto* v : {&valid_, &saturated_}) {
+            if (v->size() < n) v->resize(n);
+        }
+        if (shotWords_.size() < n) shotWords_.resize(n);
+    } catch (const std::bad_alloc&) {
+        sink_.report(formatMessage("ERROR, Processing, allocating line buffers (%u shots of %u "
+                                   "samples)!",
+                                   shots, static_cast<unsigned>(samples / (shots ? shots : 1))));
+        return false;
+    }
+    // Shots beyond the record's azimuth readings (more pulses than W) have no reading of their
+    // own: they keep 0 instead of whatever an earlier file left.
+    std::fill(azimuth_.begin(), azimuth_.end(), 0.0f);
+    return true;
+}
+
+bool ScanProcessor::openFile(const std::filesystem::path& path) {
+    if (!reader_.open(path)) return false;
+    const ScanGeometry g = reader_.geometry();
+    if (reader_.layoutOf() == RecordLayout::Peak) {
+        sink_.report(
+            formatMessage("ERROR, Processing, a peak file holds no waveforms: %s", path.c_str()));
+        reader_.close();
+        return false;
+    }
+    if (g.isStare()) {
+        sink_.report(formatMessage("ERROR, Processing, Stop and Stare scans are not processed "
+                                   "into points: %s",
+                                   path.c_str()));
+        reader_.close();
+        return false;
+    }
+    const std::uint64_t records = reader_.recordCount();
+    if (records == 0) {
+        sink_.report(
+            formatMessage("ERROR, Processing, no complete scan line in file: %s", path.c_str()));
+        reader_.close();
+        return false;
+    }
+
+    pointCounter_ = 0;
+    refreshTimer_ = std::chrono::steady_clock::now();
+    ScannerCfg scanner;
+    DigitizerCfg digitizer;
+    ProcessingCfg processing;
+    EnvCfg environment;
+    CalibrationCfg calibration;
+    PanTiltCfg panTilt;
+    AttitudeBlock attitude;
+    reader_.copyHeader(scanner, digitizer, processing, environment, calibration, panTilt, attitude);
+    copyHeader(scanner, digitizer, processing, environment, calibration, panTilt, attitude);
+
+    // A bowtie sweep holds four times the scanner's shots per line; a line record P pulses and
+    // W azimuth readings. A file cut short ends at its last complete line.
+    const std::uint32_t shots = g.isBowtie() ? g.bowtiePulses() : g.pulsesPerRecord;
+    const std::uint32_t readings = g.isBowtie() ? g.bowtiePulses() : g.shotsPerLine;
+    shotsPerLine_ = shots;
+    lines_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(g.lines, records));
+    settings_.setShotsPerLine(shots);
+    settings_.setLines(lines_);
+    if (!sizeLineArrays(shots, static_cast<std::uint64_t>(shots) * g.samplesPerPulse, readings)) {
+        reader_.close();
+        return false;
+    }
+
+    // The run's window and threshold come from the layer it fills.
+    const PointLayer& layer = store_.layer(currentLayer_);
+    processing_.setRangeMin(layer.rangeMin);
+    processing_.setRangeMax(layer.rangeMax);
+    settings_.setRangeMin(layer.rangeMin);
+    settings_.setRangeMax(layer.rangeMax);
+    settings_.setSnrThreshold(layer.snrMin);
+    layerLines_[currentLayer_] = lines_;
+
+    bool configured = mainProcessor_.configure(digitizer_, processing_, calibration_);
+    for (auto& w : workers_)
+        configured =
+            configured && w->configureWorker(settings_, digitizer_, processing_, calibration_);
+    if (!configured) {
+        reader_.close();
+        return false;
+    }
+    return reader_.readTrailer(temperatures_);
+}
+
+LineArrays ScanProcessor::arrays() {
+    return {range_.data(), position_.data(),  amplitude_.data(),
+            snr_.data(),   saturated_.data(), valid_.data()};
+}
+
+void ScanProcessor::clearShots(std::uint32_t shots) {
+    std::fill_n(range_.begin(), shots, 0.0f);
+    std::fill_n(position_.begin(), shots, 0.0f);
+    std::fill_n(valid_.begin(), shots, std::uint8_t{0});
+    std::fill_n(amplitude_.begin(), shots, 0.0);
+    std::fill_n(snr_.begin(), shots, 0.0);
+    std::fill_n(saturated_.begin(), shots, std::uint8_t{0});
+}
+
+void ScanProcessor::applyThreshold(std::uint32_t shots) {
+    // A shot stays when its SNR reaches the threshold.
+    const double threshold = settings_.snrThreshold();
+    for (std::uint32_t s = 0; s < shots; ++s)
+        if (threshold > snr_[s]) valid_[s] = 0;
+}
+
+bool ScanProcessor::processLine(std::uint32_t line) {
+    const std::uint32_t shots = shotsPerLine_;
+    const std::uint32_t samples = digitizer_.samplesPerPulse();
+    if (!reader_.isOpen() || shots == 0 || line >= lines_) return false;
+    clearShots(shots);
+    float elevation = 0.0f;
+    if (!reader_.readLineRecord(
+            line, std::span(waveforms_.data(), static_cast<std::size_t>(shots) * samples),
+            std::span(horPos_.data(), shots), std::span(shotWords_.data(), shots), elevation))
+        return false;
+
+    LineJob job;
+    job.waveforms = waveforms_.data();
+    job.samplesPerWaveform = samples;
+    job.horPos = horPos_.data();
+    job.tempA = temperatures_.first;
+    job.tempB = temperatures_.second;
+    job.out = arrays();
+    // Contiguous shares: worker k takes shots [k S / n, (k + 1) S / n).
+    const std::uint64_t n = workers_.size();
+    std::array<bool, kWorkerLimit> started{};
+    for (std::uint64_t k = 0; k < n; ++k) {
+        job.first = static_cast<std::uint32_t>(shots * k / n);
+        job.end = static_cast<std::uint32_t>(shots * (k + 1) / n);
+        if (job.first == job.end) continue;
+        workers_[k]->startJob(job);
+        started[k] = true;
+    }
+    for (std::uint64_t k = 0; k < n; ++k)
+        if (started[k]) workers_[k]->waitDone();
+
+    applyThreshold(shots);
+    lineToPoints(line, processing_.refractiveIndex());
+    return true;
+}
+
+bool ScanProcessor::processBowtieLine(std::uint32_t line) {
+    const std::uint32_t shots = shotsPerLine_;
+    const std::uint32_t samples = digitizer_.samplesPerPulse();
+    if (!reader_.isOpen() || shots == 0 || line >= lines_) return false;
+    clearShots(shots);
+    std::array<std::uint8_t, 14> reserved{};
+    if (!reader_.readBowtieRecord(
+            line, std::span(waveforms_.data(), static_cast<std::size_t>(shots) * samples),
+            std::span(horPos_.data(), shots), std::span(shotWords_.data(), shots), reserved))
+        return false;
+    LineJob job;
+    job.waveforms = waveforms_.data();
+    job.samplesPerWaveform = samples;
+    job.horPos = horPos_.data();
+    job.tempA = temperatures_.first;
+    job.tempB = temperatures_.second;
+    job.out = arrays();
+    job.first = 0;
+    job.end = shots;
+    for (std::uint32_t s = 0; s < shots; ++s) takeShot(mainProcessor_, settings_, job, s);
+    applyThreshold(shots);
+    // Bowtie sweeps make no points.
+    return true;
+}
+
+void ScanProcessor::refreshDisplay(std::uint32_t layer) {
+    renderer_.filterLayer(layer);
+    renderer_.colorize(layer);
+    renderer_.markDirty();
+    store_.markChanged();
+}
+
+void ScanProcessor::recolour(std::uint32_t layer) {
+    renderer_.colorize(layer);
+    renderer_.markDirty();
+    store_.markChanged();
+}
+
+void ScanProcessor::centroidToView(std::uint32_t layer) {
+    float x = 0, y = 0, z = 0;
+    if (store_.centroid(layer, x, y, z)) notifier_.setTarget(x, y, z);
+}
+
+void ScanProcessor::lineToPoints(std::uint32_t line, double waterIndex) {
+    const std::uint32_t layer = currentLayer_;
+    const std::uint32_t readings = reader_.geometry().shotsPerLine;
+    float elevationReading = 0.0f;
+    reader_.readLineAngles(
+        line, std::span(azimuth_.data(), std::min<std::size_t>(readings, azimuth_.size())),
+        elevationReading);
+    const double elDeg = elevationDegrees(elevationReading, calibration_);
+    for (std::uint32_t s = 0; s < shotsPerLine_; ++s) {
+        if (!valid_[s]) continue;
+        const BeamPath beam = traceBeam(azimuth_[s], elDeg, calibration_, waterIndex);
+        CloudPoint& p = store_.nextSlot(layer);
+        p = CloudPoint{};
+        p.range = static_cast<float>(placePoint(p, beam, range_[s], calibration_, mount_));
+        p.azimuth = static_cast<float>(beam.azDeg);
+        p.elevation = static_cast<float>(elDeg);
+        p.amplitude = static_cast<float>(amplitude_[s]);
+        p.snr = static_cast<float>(snr_[s]);
+        p.saturated = saturated_[s];
+        p.valid = 1;
+        p.sequence = pointCounter_++;
+        p.line = static_cast<std::uint16_t>(line);
+        p.peakPosition = position_[s];
+        store_.addStatistics(layer, p.saturated != 0, p.range, p.amplitude, p.snr, p);
+        store_.commit(layer);
+    }
+
+    // The next run's window starts from the extent seen in this one. A layer that has seen no
+    // point yet keeps its window (the reset extent would be an empty, inverted window).
+    PointLayer& rec = store_.layer(layer);
+    if (rec.rangeSeenMin <= rec.rangeSeenMax) {
+        rec.rangeMin = rec.rangeSeenMin;
+        rec.rangeMax = rec.rangeSeenMax;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - refreshTimer_ > kRefreshPeriod) {
+        refreshTimer_ = now;
+        refreshDisplay(layer);
+        // The view turns about the centroid. Taken with the refresh rather than after every
+        // line: the view only redraws on a refresh, and the centroid walks the whole layer.
+        centroidToView(layer);
+        notifier_.cloudChanged();
+    }
+}
+
+void ScanProcessor::peakToPoint(float elevationReading, std::uint16_t line, float azimuthReading,
+                                float range, float intensity, bool saturated, double waterIndex) {
+    const std::uint32_t layer = currentLayer_;
+    const double elDeg = elevationDegrees(elevationReading, calibration_);
+    const BeamPath beam = traceBeam(azimuthReading, elDeg, calibration_, waterIndex);
+    CloudPoint& p = store_.nextSlot(layer);
+    p = CloudPoint{};
+    p.range = static_cast<float>(placePoint(p, beam, range, calibration_, mount_));
+    p.azimuth = static_cast<float>(beam.azDeg);
+    p.elevation = elevationReading; // the reading itself, as the cloud file stores it
+    p.amplitude = intensity;
+    p.snr = intensity;
+    p.saturated = saturated ? 1 : 0;
+    p.valid = 1;
+    p.sequence = pointCounter_++;
+    p.line = line;
+    store_.addStatistics(layer, saturated, p.range, p.amplitude, p.snr, p);
+    store_.commit(layer);
+}
+
+void ScanProcessor::endOfLayer(std::uint32_t layer) {
+    centroidToView(layer);
+    PointLayer& rec = store_.layer(layer);
+    if (rec.rangeSeenMin <= rec.rangeSeenMax) {
+        rec.rangeMin = rec.rangeSeenMin;
+        rec.rangeMax = rec.rangeSeenMax;
+    }
+    refreshDisplay(layer);
+    notifier_.cloudChanged();
+}
+
+bool ScanProcessor::rebuildFromCloudFile(CloudFile& file) {
+    if (!file.isOpen()) return false;
+    pointCounter_ = 0;
+    const CloudFileHeader& h = file.header();
+    copyHeader(h.scanner, h.digitizer, h.processing, h.environment, h.calibration, h.panTilt,
+               h.attitude);
+    settings_.setRangeMin(static_cast<float>(processing_.rangeMin()));
+    settings_.setRangeMax(static_cast<float>(processing_.rangeMax()));
+    settings_.setSnrThreshold(static_cast<float>(processing_.snrThreshold()));
+    mainProcessor_.configure(digitizer_, processing_, calibration_);
+    lines_ = scanner_.lines();
+    shotsPerLine_ = digitizer_.pulsesPerRecord();
+    layerLines_[currentLayer_] = lines_;
+
+    const double nWater = processing_.refractiveIndex();
+    const double scale = file.cloudBlock().amplitudeScale;
+    const std::uint64_t total = file.cloudBlock().pointTotal;
+    std::uint64_t read = 0;
+    bool ended = false;
+    while (read < total && !ended && !stopping()) {
+        CloudLineHeader line;
+        if (!file.readLineHeader(line)) break;
+        for (std::uint32_t i = 0; i < line.recordCount; ++i) {
+            CloudRecord record{};
+            if (!file.readPoint(record)) {
+                ended = true; // a robust reader stops at the end of the file
+                break;
+            }
+            const DecodedCloudRecord d = decodeCloudRecord(record, scale);
+            // The amplitude byte 255 is the producer's mark of a saturated return.
+            peakToPoint(line.elevationReading, line.lineNumber,
+                        static_cast<float>(d.azimuthReading), d.range, d.amplitude,
+                        record[5] == 255, nWater);
+            ++read;
+        }
+    }
+    endOfLayer(currentLayer_);
+    return true;
+}
+
+bool ScanProcessor::importLas(LasFile& file) {
+    pointCounter_ = 0;
+    fillLayerFromLas(file, store_, currentLayer_);
+    // Imported points carry no scan lines: the clutter filters see one line.
+    layerLines_[currentLayer_] = 1;
+    endOfLayer(currentLayer_);
+    return true;
+}
+
+void ScanProcessor::buildLineTable(std::uint32_t layer) {
+    filters_.buildLineTable(layer, layerLines_[layer]);
+}
+
+} // namespace quarv

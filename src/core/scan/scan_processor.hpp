@@ -1,0 +1,174 @@
+// ScanProcessor: the engine that turns a recording into a layer of points. It holds one scan
+// line at a time, spreads the line's waveforms over its workers, keeps the returns that pass the
+// range gate and the SNR threshold, converts them into points with the scan geometry and cleans
+// the layer with the clutter filters. It also rebuilds a layer from a 3DC file and loads one from
+// a LAS file. Every operation runs on the processing thread.
+//
+// Workers: each takes a contiguous share of the line's shots, so the points that come out (order,
+// sequence numbers, every field) are those of processing the shots one by one in order, whatever
+// the number of workers.
+//
+// Capacities: the per-line arrays are sized from the header when a file is opened (never grown
+// per line), so no header can make the engine write past them; a file whose line would not fit
+// in memory, or that holds no complete line, is refused with a message.
+#pragma once
+
+#include "core/cloud/cloud_file.hpp"
+#include "core/config/records.hpp"
+#include "core/scan/geometry.hpp"
+#include "core/scan/laser_scan_settings.hpp"
+#include "core/scan/neighbour_filters.hpp"
+#include "core/scan/scan_worker.hpp"
+#include "core/scanfile/playback_file.hpp"
+#include "core/waveform/waveform_processor.hpp"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace quarv {
+
+class CloudRenderer;
+class CloudStore;
+class ConfigRoot;
+class LasFile;
+class MessageSink;
+class Notifier;
+
+// Workers when the caller does not say: one per hardware thread, at most four. A caller may
+// ask for 1 to 16.
+unsigned defaultWorkerCount();
+
+class ScanProcessor {
+public:
+    ScanProcessor(CloudStore& store, CloudRenderer& renderer, const ConfigRoot& root,
+                  MessageSink& sink, Notifier& notifier, unsigned workers = 0);
+    ~ScanProcessor();
+    ScanProcessor(const ScanProcessor&) = delete;
+    ScanProcessor& operator=(const ScanProcessor&) = delete;
+
+    // Makes `layer` the layer that receives points and empties it (count 0, statistics reset).
+    void setLayer(std::uint32_t layer);
+    // Copies the settings; shots per line and lines from its second and third words; the main
+    // processor's range window from its window.
+    void loadSettings(const LaserScanSettings& settings);
+
+    // Opens a raw recording for processing: header copy, mount rotation, the current layer's
+    // range window and SNR threshold into the settings, processors configured, trailer
+    // temperatures read. False (with a message) when the file cannot be opened or processed.
+    bool openFile(const std::filesystem::path& path);
+    void closeFile() { reader_.close(); }
+    // Waveforms of one line on the workers, gate and threshold, points. True unless the line
+    // could not be read.
+    bool processLine(std::uint32_t line);
+    // A Moving Bowtie sweep: processed on the engine's own processor, no points are made.
+    bool processBowtieLine(std::uint32_t line);
+    // Points from the peak records of an open 3DC file; no gate or threshold is applied.
+    bool rebuildFromCloudFile(CloudFile& file);
+    // Points from the records of an open LAS file.
+    bool importLas(LasFile& file);
+
+    // Clutter filters on `layer`, with the line count recorded for it by the run that filled it.
+    void buildLineTable(std::uint32_t layer);
+    void isolatedPointFilter(std::uint32_t layer) { filters_.isolatedPointFilter(layer); }
+    void neighbourCountFilter(std::uint32_t layer) { filters_.neighbourCountFilter(layer); }
+
+    // The layer's display data from its settings: the layer filter decides which points are
+    // visible, then they are coloured. Used while a layer fills and when it is re-filtered.
+    void refreshDisplay(std::uint32_t layer);
+    // Colours only, keeping the visibility the clutter filters left.
+    void recolour(std::uint32_t layer);
+    // The layer's centroid to the view as its centre of rotation.
+    void centroidToView(std::uint32_t layer);
+
+    // The current line's points: every valid shot through the scan geometry into the layer,
+    // then the end-of-line steps (range window from the observed extent, 1-second refresh).
+    void lineToPoints(std::uint32_t line, double waterIndex);
+    // One decoded peak record of a cloud file into a point (no end-of-line steps).
+    void peakToPoint(float elevationReading, std::uint16_t line, float azimuthReading, float range,
+                     float intensity, bool saturated, double waterIndex);
+
+    // Ends filters and record loops early (shutdown).
+    void requestStop() { stop_.store(true, std::memory_order_relaxed); }
+
+    // ---- state of the open file ----
+    std::uint32_t shotsPerLine() const { return shotsPerLine_; }
+    std::uint32_t lines() const { return lines_; }
+    bool isBowtie() const { return scanner_.scanType() == kScanTypeMovingBowtie; }
+    std::uint32_t currentLayer() const { return currentLayer_; }
+    std::uint32_t pointCounter() const { return pointCounter_; }
+    std::uint32_t layerLines(std::uint32_t layer) const { return layerLines_[layer]; }
+    const LaserScanSettings& settings() const { return settings_; }
+    const ScannerCfg& scanner() const { return scanner_; }
+    const DigitizerCfg& digitizer() const { return digitizer_; }
+    const ProcessingCfg& processing() const { return processing_; }
+    const CalibrationCfg& calibration() const { return calibration_; }
+    const PanTiltCfg& panTilt() const { return panTilt_; }
+    const MountRotation& mount() const { return mount_; }
+    const TrailerTemperatures& temperatures() const { return temperatures_; }
+    unsigned workerCount() const { return static_cast<unsigned>(workers_.size()); }
+    const NeighbourFilters& filters() const { return filters_; }
+
+    // Per-shot results of the current line (shot < shotsPerLine()).
+    float range(std::uint32_t s) const { return range_[s]; }
+    float position(std::uint32_t s) const { return position_[s]; }
+    double amplitude(std::uint32_t s) const { return amplitude_[s]; }
+    double snr(std::uint32_t s) const { return snr_[s]; }
+    bool saturated(std::uint32_t s) const { return saturated_[s] != 0; }
+    bool valid(std::uint32_t s) const { return valid_[s] != 0; }
+
+private:
+    bool sizeLineArrays(std::uint32_t shots, std::uint64_t samples, std::uint32_t readings);
+    void clearShots(std::uint32_t shots);
+    void applyThreshold(std::uint32_t shots);
+    void endOfLayer(std::uint32_t layer);
+    void copyHeader(const ScannerCfg&, const DigitizerCfg&, const ProcessingCfg&, const EnvCfg&,
+                    const CalibrationCfg&, const PanTiltCfg&, const AttitudeBlock&);
+    LineArrays arrays();
+    bool stopping() const { return stop_.load(std::memory_order_relaxed); }
+
+    CloudStore& store_;
+    CloudRenderer& renderer_;
+    MessageSink& sink_;
+    Notifier& notifier_;
+
+    std::uint32_t shotsPerLine_ = 1000;
+    std::uint32_t lines_ = 1000;
+    std::vector<std::int16_t> waveforms_;
+    std::vector<float> range_;
+    std::vector<float> position_;
+    std::vector<double> horPos_;
+    std::vector<std::uint32_t> shotWords_;
+    std::vector<std::uint8_t> valid_;
+    std::vector<double> amplitude_;
+    std::vector<double> snr_;
+    std::vector<std::uint8_t> saturated_;
+    std::vector<float> azimuth_;
+    LaserScanSettings settings_ = LaserScanSettings::defaults();
+
+    ScannerCfg scanner_;
+    DigitizerCfg digitizer_;
+    ProcessingCfg processing_;
+    EnvCfg environment_;
+    CalibrationCfg calibration_;
+    PanTiltCfg panTilt_;
+    AttitudeBlock attitude_;
+    TrailerTemperatures temperatures_;
+
+    WaveformProcessor mainProcessor_;
+    PlaybackFile reader_;
+    std::uint32_t currentLayer_ = 0;
+    std::uint32_t pointCounter_ = 0;
+    std::chrono::steady_clock::time_point refreshTimer_{};
+    MountRotation mount_;
+    std::array<std::uint32_t, LAYER_COUNT> layerLines_{};
+    NeighbourFilters filters_;
+    std::vector<std::unique_ptr<ScanWorker>> workers_;
+    std::atomic<bool> stop_{false};
+};
+
+} // namespace quarv
