@@ -31,7 +31,7 @@ start), the horizontal position (s), the peak amplitude (counts) and the SNR.
 Scene and output
   --scene NAME           plane, seabed or harbour (default harbour, the demo)
   --distance D           plane: metres from the sensor along the boresight (default 5)
-  --scatterers K         harbour: fish and debris in the water (default 1500)
+  --scatterers K         harbour: fish and debris in the water (default 3000)
   --seed S               random seed (default 1); the same seed gives the same file
   --truth OUT.csv        ground truth: line,shot,azimuth,elevation,x,y,z,range
   --peak                 write peak records instead of waveforms

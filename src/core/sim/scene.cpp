@@ -325,7 +325,7 @@ void buildHarbour(Scene& scene, const SceneParams& params) {
         const double y = rng.uniform(2.5, 11.0);
         const double zBottom = bottom.at(x, y).z;
         const double z = rng.uniform(zBottom + 0.9, -0.3);
-        const double radius = rng.uniform(0.005, 0.008);
+        const double radius = rng.uniform(0.003, 0.006);
         const double reflectivity = rng.uniform(2.0, 4.0);
         const double cover = rng.uniform(0.5, 0.9);
         scene.addSphere({x, y, z}, radius, SurfaceKind::Scatterer, reflectivity, cover);

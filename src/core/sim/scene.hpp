@@ -97,7 +97,7 @@ struct SceneParams {
     Vec3 sensor;           // plane: where the straight beam leaves (world frame)
     Vec3 boresight{0, 1, 0};
     std::uint64_t seed = 1; // harbour: placement of the scatterers
-    int scatterers = 1500;
+    int scatterers = 3000;
 };
 bool isSceneName(const std::string& name);
 // False for an unknown name.

@@ -23,7 +23,7 @@ struct SimOptions {
     ScannerOptions scanner;
     WaveformOptions waveform;
     double distance = 5.0; // "plane": metres from the sensor along the boresight
-    int scatterers = 1500; // "harbour": fish and debris in the water
+    int scatterers = 3000; // "harbour": fish and debris in the water
     std::uint64_t seed = 1;
     bool peakFile = false;         // write the detected peaks (".pek" layouts) instead of waveforms
     bool secondReturn = true;      // light passing a scatterer goes on to what lies behind it
