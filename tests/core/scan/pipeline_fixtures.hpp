@@ -155,11 +155,15 @@ struct Engine {
     std::unique_ptr<CloudRenderer> renderer = std::make_unique<CloudRenderer>(*store);
     std::unique_ptr<ProcessingSession> session;
 
+    // `workers` 0: no session yet (start() builds it, e.g. after laserscan.cfg was written).
     explicit Engine(unsigned workers = 2) {
         EXPECT_TRUE(root.ensureCreated(sink));
         for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) openWindow(l);
-        session =
-            std::make_unique<ProcessingSession>(*store, *renderer, root, sink, notifier, workers);
+        if (workers > 0) start(workers);
+    }
+    void start(unsigned workers, Notifier* notify = nullptr) {
+        session = std::make_unique<ProcessingSession>(*store, *renderer, root, sink,
+                                                      notify ? *notify : notifier, workers);
     }
     // A layer that lets every return through: window 0.5 .. 30 m, no SNR limit, clutter filter
     // off unless a test turns it on.
