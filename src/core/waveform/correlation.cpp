@@ -32,7 +32,12 @@ bool buildPhaseWeights(const float* tmpl, int interp, PhaseWeights& out) {
     if (interp != 1 && interp != 2 && interp != 4 && interp != 8) return false;
     // Output I*q + r sees interpolated entry r + j at raw step i = (r + j) / I, fraction
     // s / I: (1 - s/I) of raw[q + i] and s/I of raw[q + i + 1].
-    const int taps = (interp - 1 + TEMPLATE_LENGTH - 1) / interp + 2;
+    // The last raw sample any phase reaches (with a non-zero share) sets the number of taps.
+    int taps = 0;
+    for (int r = 0; r < interp; ++r) {
+        const int m = r + TEMPLATE_LENGTH - 1;
+        taps = std::max(taps, m / interp + (m % interp ? 2 : 1));
+    }
     out.interp = interp;
     out.taps = taps;
     for (int r = 0; r < interp; ++r) {
@@ -42,7 +47,7 @@ bool buildPhaseWeights(const float* tmpl, int interp, PhaseWeights& out) {
             const int s = (r + j) % interp;
             const double t = tmpl[j];
             w[i] += t * (static_cast<double>(interp - s) / interp);
-            w[i + 1] += t * (static_cast<double>(s) / interp);
+            if (s) w[i + 1] += t * (static_cast<double>(s) / interp);
         }
     }
     return true;

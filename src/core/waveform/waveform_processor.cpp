@@ -40,6 +40,20 @@ constexpr int kChunk = 64;
 
 } // namespace
 
+NoiseWindows noiseWindows(std::uint32_t peak, int samples) {
+    const std::int64_t p = peak;
+    auto inside = [&](std::int64_t start) {
+        return static_cast<int>(
+            std::max<std::int64_t>(std::min<std::int64_t>(start, samples - 10), 0));
+    };
+    return {inside(p - 20), inside(p + 10)};
+}
+
+int intensityBaselineStart(std::uint32_t peak) {
+    const std::int64_t a = std::int64_t(peak) - 125;
+    return a <= 0 ? 0 : static_cast<int>(a);
+}
+
 WaveformProcessor::WaveformProcessor(const ConfigRoot& root, MessageSink& sink) : sink_(sink) {
     loadPulseTemplate(root.pulseTemplatePath());
     digitizer_.setSamplesPerPulse(600);
@@ -314,9 +328,8 @@ double WaveformProcessor::computeSnr() {
     if (!ready_ || samples <= 0) return std::numeric_limits<double>::quiet_NaN();
     const float* raw = rawBuffer_.data();
     const int p = static_cast<int>(std::min<std::uint32_t>(rawPeakIndex_, samples - 1));
-    // Noise 10 to 20 samples either side of the peak, kept inside the record.
-    auto window = [&](int start) { return std::max(std::min(start, samples - 10), 0); };
-    const int a = window(p - 20), b = window(p + 10);
+    const NoiseWindows windows = noiseWindows(static_cast<std::uint32_t>(p), samples);
+    const int a = windows.before, b = windows.after;
     float sum = 0.0f;
     for (int i = 0; i < 10; ++i) {
         noiseBuffer_[i] = raw[a + i];
@@ -339,8 +352,7 @@ double WaveformProcessor::computeXcIntensity() {
     if (!ready_ || length_ <= 0) return std::numeric_limits<double>::quiet_NaN();
     const int k = static_cast<int>(std::min<std::uint32_t>(xcPeakIndexCopy_, length_ - 1));
     // The baseline block of 25 ends 100 samples before the peak.
-    int a = k - 125;
-    if (a <= 0) a = 0;
+    const int a = intensityBaselineStart(static_cast<std::uint32_t>(k));
     ensureCorrelation(a, a + 25);
     ensureCorrelation(k, k + 1);
     const float* xc = xcBuffer_.data();

@@ -29,6 +29,16 @@ struct ReturnPulse {
     double snr = 0.0;
 };
 
+// The two 10-sample noise windows of the SNR around raw peak index p of a record of `samples`
+// samples: 20 before and 10 after the peak, each moved inside the record.
+struct NoiseWindows {
+    int before = 0;
+    int after = 0;
+};
+NoiseWindows noiseWindows(std::uint32_t peak, int samples);
+// First entry of the 25-entry correlation baseline of the intensity: 125 before the peak, or 0.
+int intensityBaselineStart(std::uint32_t peak);
+
 class WaveformProcessor {
 public:
     // Reads the pulse template from the root's calibration folder (a missing file leaves an

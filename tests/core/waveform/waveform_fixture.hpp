@@ -1,0 +1,83 @@
+// Shared pieces of the waveform tests: a temporary configuration root holding the shipped pulse
+// template, records for a given setting, and synthetic waveforms (baseline, Gaussian noise, one
+// Gaussian pulse, clipping at the digitiser's top).
+#pragma once
+
+#include "core/app/message_sink.hpp"
+#include "core/config/config_root.hpp"
+#include "core/config/records.hpp"
+#include "support/test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace quarv::test {
+
+struct Setting {
+    int samples = 600;
+    double interpolation = 4.0;
+    double index = 1.34;
+    double rangeMin = 0.0;
+    double rangeMax = 100.0;
+};
+
+inline DigitizerCfg digitizerFor(const Setting& s) {
+    DigitizerCfg d;
+    d.setSamplesPerPulse(static_cast<std::uint16_t>(s.samples));
+    return d;
+}
+
+inline ProcessingCfg processingFor(const Setting& s) {
+    ProcessingCfg p;
+    p.setRefractiveIndex(s.index);
+    p.setInterpolation(s.interpolation);
+    p.setRangeMin(s.rangeMin);
+    p.setRangeMax(s.rangeMax);
+    return p;
+}
+
+inline CalibrationCfg plainCalibration() {
+    CalibrationCfg c;
+    c.setTimeScale(1.0f);
+    return c;
+}
+
+// A configuration root with the shipped defaults (mf_pulse.bin among them).
+class WaveformFixture : public ::testing::Test {
+protected:
+    WaveformFixture() : root_(dir_ / "home") { root_.ensureCreated(sink_); }
+    TempDir dir_;
+    RecordingSink sink_;
+    ConfigRoot root_;
+};
+
+struct Pulse {
+    double position = 300.0; // raw samples
+    double amplitude = 400.0;
+    double sigma = 2.5; // raw samples
+};
+
+inline std::vector<std::int16_t> synthWaveform(int samples, double baseline, double noise,
+                                               const std::vector<Pulse>& pulses,
+                                               std::mt19937_64* rng, double clip = 32767.0) {
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    std::vector<std::int16_t> w(static_cast<std::size_t>(samples));
+    for (int i = 0; i < samples; ++i) {
+        double v = baseline;
+        for (const Pulse& p : pulses) {
+            const double d = (i - p.position) / p.sigma;
+            v += p.amplitude * std::exp(-0.5 * d * d);
+        }
+        if (noise > 0 && rng) v += noise * gauss(*rng);
+        v = std::clamp(std::round(v), -32768.0, clip);
+        w[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(v);
+    }
+    return w;
+}
+
+} // namespace quarv::test
