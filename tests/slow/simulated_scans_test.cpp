@@ -1,0 +1,237 @@
+// End to end: simulated recordings through the whole processing engine (the same session the
+// workstation and quarv-cli process drive), compared with the simulator's ground truth.
+#include "core/app/message_sink.hpp"
+#include "core/app/notifier.hpp"
+#include "core/cloud/cloud_renderer.hpp"
+#include "core/cloud/cloud_store.hpp"
+#include "core/config/config_root.hpp"
+#include "core/config/layer_list.hpp"
+#include "core/scan/processing_session.hpp"
+#include "core/sim/forward_model.hpp"
+#include "core/sim/simulator.hpp"
+#include "support/test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <memory>
+
+namespace quarv {
+namespace {
+
+// A configuration root with the shipped defaults, the point store and a processing session.
+struct Workstation {
+    test::TempDir dir;
+    ConfigRoot root{dir / "home"};
+    RecordingSink sink;
+    NullNotifier notifier;
+    std::unique_ptr<CloudStore> store = std::make_unique<CloudStore>();
+    std::unique_ptr<CloudRenderer> renderer = std::make_unique<CloudRenderer>(*store);
+    std::unique_ptr<ProcessingSession> session;
+
+    Workstation() {
+        EXPECT_TRUE(root.ensureCreated(sink));
+        // The layers as a first start has them: the shipped layer list.
+        EXPECT_TRUE(readLayerList(store->layers(), LAYER_COUNT, root, "layers"));
+        session = std::make_unique<ProcessingSession>(*store, *renderer, root, sink, notifier);
+    }
+    bool process(const std::filesystem::path& file, std::uint32_t layer) {
+        if (!session->openPlayback(file)) return false;
+        session->setRequest(ProcessRequest::ProcessPlayback);
+        if (!session->startProcessing(layer)) return false;
+        return session->waitUntilIdle(std::chrono::seconds(300));
+    }
+};
+
+// Processed points matched to truth rows by line and azimuth angle (as f32, the way the point
+// stores it).
+class TruthIndex {
+public:
+    explicit TruthIndex(const std::vector<sim::TruthRow>& rows) {
+        for (const auto& r : rows) byShot_[{r.line, static_cast<float>(r.azimuthDeg)}] = &r;
+    }
+    const sim::TruthRow* find(const CloudPoint& p) const {
+        const auto it = byShot_.find({p.line, p.azimuth});
+        return it == byShot_.end() ? nullptr : it->second;
+    }
+
+private:
+    std::map<std::pair<std::uint32_t, float>, const sim::TruthRow*> byShot_;
+};
+
+double distance(const CloudPoint& p, const sim::Vec3& q) {
+    return std::hypot(p.x - q.x, p.y - q.y, p.z - q.z);
+}
+
+struct PlaneCase {
+    const char* name;
+    double distance;
+    double index;
+    std::uint8_t type;
+    double panDeg, tiltDeg;
+    double interpolation;
+};
+
+// A plane square to the boresight: every shot comes back, on the truth within millimetres,
+// whatever the distance, the medium, the calibration and the mount.
+TEST(SimulatedScans, PlaneComesBackWithinMillimetres) {
+    const PlaneCase cases[] = {
+        {"water 1.5 m", 1.5, 1.34, 0, 0, 0, 4},
+        {"water 4 m, pan and tilt", 4.0, 1.34, 3, 14, -21, 4},
+        {"water 9 m, moving continuous", 9.0, 1.336, 2, -33, 8, 4},
+        {"water 16 m, interpolation 8", 16.0, 1.34, 0, 5, -40, 8},
+        {"air 3 m", 3.0, 1.000293, 0, -12, 17, 4},
+        {"air 12 m, pan and tilt", 12.0, 1.000293, 3, 95, -30, 4},
+        {"air 24 m", 24.0, 1.000293, 0, 0, 0, 4},
+    };
+    for (const PlaneCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Workstation ws;
+        // Every return in: a window past the plane's edges, no SNR limit, no clutter filter (the
+        // scan is coarse; its neighbours lie farther apart than the shipped filter distance).
+        PointLayer& layer = ws.store->layer(0);
+        layer.rangeMin = 0.5f;
+        layer.rangeMax = 40.0f;
+        layer.snrMin = 0.0f;
+        layer.neighbourFilter = 0;
+        sim::SimOptions opt = sim::sceneDefaults("plane");
+        opt.distance = c.distance;
+        opt.seed = 11;
+        sim::ScannerOptions& s = opt.scanner;
+        s.scanType = c.type;
+        s.shotsPerLine = 48;
+        s.lines = 24;
+        s.refractiveIndex = c.index;
+        s.interpolation = c.interpolation;
+        s.panDeg = c.panDeg;
+        s.tiltDeg = c.tiltDeg;
+        // A calibration far from the identity: unequal factors of each sign, offsets, front
+        // glass, time offset and scale, a temperature term, trailer temperatures.
+        s.azFactorNeg = 9.3f;
+        s.azFactorPos = 10.8f;
+        s.elFactorNeg = 4.6f;
+        s.elFactorPos = 5.5f;
+        s.xOffsetM = 0.041f;
+        s.yOffsetM = 0.137f;
+        s.zOffsetM = -0.058f;
+        s.frontGlassOffsetM = 0.029f;
+        s.timeOffsetNs = 2.7f;
+        s.timeScale = 1.0006f;
+        s.tempCoefC2 = 0.003;
+        s.tempCoefC1 = -0.11;
+        s.tempCoefC0 = 0.9;
+        s.trailerTemperatures = std::make_pair(9.5f, 14.0f);
+        // The digitiser starts the record a little before the plane's nearest return.
+        const double tofNs = c.distance * 2.0 * c.index / sim::kSpeedOfLight * 1e9;
+        s.horPosNs = std::max(0.0, tofNs - 15.0);
+        s.horPosJitterNs = 0.05;
+
+        sim::SimResult truth;
+        const auto file = ws.dir / "plane.raw";
+        ASSERT_TRUE(sim::simulate(opt, file, truth, ws.sink)) << ws.sink.last();
+        ASSERT_EQ(truth.truth.size(), 48u * 24u);
+        ASSERT_TRUE(ws.process(file, 0)) << ws.sink.last();
+
+        const TruthIndex index(truth.truth);
+        const std::uint32_t count = ws.store->pointCount(0);
+        EXPECT_EQ(count, truth.truth.size());
+        double sumSq = 0, worst = 0;
+        int visible = 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const CloudPoint& p = ws.store->point(0, i);
+            const sim::TruthRow* t = index.find(p);
+            ASSERT_NE(t, nullptr) << "line " << p.line << " azimuth " << p.azimuth;
+            const double d = distance(p, t->point);
+            sumSq += d * d;
+            worst = std::max(worst, d);
+            EXPECT_NEAR(p.range, t->range, 0.01);
+            EXPECT_FLOAT_EQ(p.elevation, static_cast<float>(t->elevationDeg));
+            visible += p.valid;
+        }
+        const double rms = std::sqrt(sumSq / std::max<std::uint32_t>(count, 1));
+        EXPECT_LT(rms, 0.002);
+        EXPECT_LT(worst, 0.010);
+        EXPECT_EQ(visible, static_cast<int>(count));
+        std::printf("[ plane    ] %-32s %4u points, rms %.2f mm, max %.2f mm, visible %d\n", c.name,
+                    count, rms * 1e3, worst * 1e3, visible);
+    }
+}
+
+// The demo recording with the shipped layer settings: the fish and debris give isolated returns
+// that the clutter filter removes; the floor, the pipe and the wall stay.
+TEST(SimulatedScans, HarbourScatterersGoSurfacesStay) {
+    Workstation ws;
+    const sim::SimOptions opt = sim::sceneDefaults("harbour");
+    sim::SimResult truth;
+    const auto file = ws.dir / "harbour.raw";
+    ASSERT_TRUE(sim::simulate(opt, file, truth, ws.sink)) << ws.sink.last();
+    ASSERT_TRUE(ws.store->layer(0).neighbourFilter);
+    // Layer 1 the same but without the clutter filter: what the filter had to work on.
+    const PointLayer& shipped = ws.store->layer(0);
+    PointLayer& plain = ws.store->layer(1);
+    plain.rangeMin = shipped.rangeMin;
+    plain.rangeMax = shipped.rangeMax;
+    plain.snrMin = shipped.snrMin;
+    plain.showSaturated = shipped.showSaturated;
+    plain.neighbourFilter = 0;
+    ASSERT_TRUE(ws.process(file, 0)) << ws.sink.last();
+    ASSERT_TRUE(ws.process(file, 1)) << ws.sink.last();
+
+    const TruthIndex index(truth.truth);
+    struct Tally {
+        int unfiltered = 0, kept = 0;
+    };
+    std::map<sim::SurfaceKind, Tally> tally;
+    double sumSq = 0, worst = 0;
+    int surfacePoints = 0, offTruth = 0;
+    for (std::uint32_t layer : {0u, 1u}) {
+        for (std::uint32_t i = 0; i < ws.store->pointCount(layer); ++i) {
+            const CloudPoint& p = ws.store->point(layer, i);
+            const sim::TruthRow* t = index.find(p);
+            ASSERT_NE(t, nullptr);
+            const double d = distance(p, t->point);
+            if (d > 0.05) {
+                offTruth += layer == 1;
+                continue;
+            }
+            if (layer == 1) {
+                ++tally[t->kind].unfiltered;
+                if (t->kind != sim::SurfaceKind::Scatterer) {
+                    sumSq += d * d;
+                    worst = std::max(worst, d);
+                    ++surfacePoints;
+                }
+            } else if (p.valid) {
+                ++tally[t->kind].kept;
+            }
+        }
+    }
+    for (const auto& [kind, n] : tally)
+        std::printf("[ harbour  ] %-10s %6d points, %6d kept by the clutter filter\n",
+                    sim::surfaceKindName(kind), n.unfiltered, n.kept);
+    const double rms = std::sqrt(sumSq / std::max(surfacePoints, 1));
+    std::printf("[ harbour  ] surfaces rms %.2f mm, max %.2f mm; %d points off their truth\n",
+                rms * 1e3, worst * 1e3, offTruth);
+
+    // Every shot gave a point, on its truth.
+    EXPECT_EQ(ws.store->pointCount(1), truth.truth.size());
+    EXPECT_EQ(offTruth, 0);
+    EXPECT_LT(rms, 0.002);
+    // The scatterers are there before the filter and gone after it.
+    EXPECT_GT(tally[sim::SurfaceKind::Scatterer].unfiltered, 150);
+    EXPECT_EQ(tally[sim::SurfaceKind::Scatterer].kept, 0);
+    // Floor, pipe and wall stay (boulders lose a few points at their rims).
+    for (sim::SurfaceKind k :
+         {sim::SurfaceKind::Bottom, sim::SurfaceKind::Pipe, sim::SurfaceKind::Wall}) {
+        SCOPED_TRACE(sim::surfaceKindName(k));
+        EXPECT_GT(tally[k].unfiltered, 5000);
+        EXPECT_GE(tally[k].kept, tally[k].unfiltered * 995 / 1000);
+    }
+    EXPECT_GE(tally[sim::SurfaceKind::Rock].kept,
+              tally[sim::SurfaceKind::Rock].unfiltered * 95 / 100);
+}
+
+} // namespace
+} // namespace quarv
