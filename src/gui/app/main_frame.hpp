@@ -1,0 +1,50 @@
+// CMainFrame: the single top-level window. It holds the menu, the toolbar of twelve buttons, the
+// progress status bar and, as its client, the OpenGL view. Every menu item and toolbar button is
+// a QAction carrying its command id; triggering one emits command(id) for the application.
+#pragma once
+
+#include "gui/app/prog_status_bar.hpp"
+#include "gui/viewer/child_view.hpp"
+
+#include <QActionGroup>
+#include <QMainWindow>
+#include <QToolBar>
+
+#include <map>
+
+namespace quarv {
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit CMainFrame(QWidget* parent = nullptr);
+
+    CChildView& view() { return view_; }
+    CProgStatusBar& progStatusBar() { return statusBar_; }
+    QToolBar& toolBar() { return *toolBar_; }
+
+    // The menu item or toolbar button of a command id (the toolbar's for ids on both); null for
+    // an id without one.
+    QAction* action(int id) const;
+
+signals:
+    void command(int id);
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    QAction* addCommand(QWidget* where, int id, const QString& caption);
+    void createMenus();
+    void createToolBar();
+    void showModes();
+
+    CChildView view_;
+    CProgStatusBar statusBar_;
+    QToolBar* toolBar_ = nullptr; // owned by the window
+    QActionGroup motionGroup_{this};
+    QActionGroup pickGroup_{this};
+    std::map<int, QAction*> actions_;
+};
+
+} // namespace quarv

@@ -1,0 +1,173 @@
+#include "gui/cloud/gl_cloud_renderer.hpp"
+
+#include <GL/gl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quarv {
+
+static_assert(sizeof(GlCloudRenderer::Vertex) == 16);
+
+GlCloudRenderer::GlCloudRenderer(CloudRenderer& core) : core_(core) {
+    vertices_.setUsagePattern(QOpenGLBuffer::StaticDraw);
+    pickColours_.setUsagePattern(QOpenGLBuffer::StaticDraw);
+}
+
+GlCloudRenderer::~GlCloudRenderer() = default;
+
+void GlCloudRenderer::releaseGl() {
+    vertices_.destroy();
+    pickColours_.destroy();
+    pickColourCount_ = 0;
+    vertexCount_ = 0;
+    renderBatches_.clear();
+    pickBatches_.clear();
+}
+
+bool GlCloudRenderer::buildDisplayList() {
+    renderBatches_.clear();
+    pickBatches_.clear();
+    vertexCount_ = 0;
+    if (!vertices_.isCreated() && !vertices_.create()) return false;
+
+    const CloudStore& store = core_.store();
+    // The counts may still grow while the processing thread fills the current layer; points
+    // beyond this snapshot's room wait for the next rebuild (the store is marked changed).
+    const std::uint64_t total = core_.visibleLayerPointTotal();
+    const std::uint32_t room =
+        static_cast<std::uint32_t>(total < SELECT_CAPACITY ? total : SELECT_CAPACITY);
+    vertices_.bind();
+    Vertex* out = nullptr;
+    std::vector<Vertex> staging;
+    if (room > 0) {
+        vertices_.allocate(static_cast<int>(std::uint64_t{room} * sizeof(Vertex)));
+        out = static_cast<Vertex*>(
+            vertices_.mapRange(0, static_cast<int>(std::uint64_t{room} * sizeof(Vertex)),
+                               QOpenGLBuffer::RangeWrite | QOpenGLBuffer::RangeInvalidateBuffer));
+        if (!out) {
+            staging.resize(room);
+            out = staging.data();
+        }
+    }
+
+    // The size in effect follows GL's rules: a layer point size of 0 is refused by glPointSize,
+    // so the size set before it stays (1 at the start of the list).
+    float current = 1.0f;
+    float pickCurrent = 1.0f; // the pick pass sets only the layer sizes
+    std::uint32_t n = 0;
+    for (std::uint32_t l = 0; l < LAYER_COUNT && out; ++l) {
+        const PointLayer& layer = store.layer(l);
+        if (!layer.inUse || !layer.points) continue;
+        const float layerSize = static_cast<float>(layer.pointSize);
+        if (layerSize > 0) current = pickCurrent = layerSize;
+        const std::uint32_t layerFirst = n;
+        std::uint32_t runFirst = n;
+        const std::uint32_t count = store.pointCount(l);
+        for (std::uint32_t i = 0; i < count && n < room; ++i) {
+            const CloudPoint& p = layer.points[i];
+            if (!p.isValid()) continue;
+            const Rgb c = p.loadColor();
+            out[n] = Vertex{p.x, p.y, p.z, c.r, c.g, c.b, 0};
+            if (c == kHighlightColor) {
+                if (n > runFirst) renderBatches_.push_back({runFirst, n - runFirst, current});
+                renderBatches_.push_back({n, 1, kHighlightPointSize});
+                current = layerSize > 0 ? layerSize : kHighlightPointSize;
+                runFirst = n + 1;
+            }
+            ++n;
+        }
+        if (n > runFirst) renderBatches_.push_back({runFirst, n - runFirst, current});
+        if (n > layerFirst) pickBatches_.push_back({layerFirst, n - layerFirst, pickCurrent});
+    }
+    if (!staging.empty()) {
+        vertices_.write(0, staging.data(), static_cast<int>(std::uint64_t{n} * sizeof(Vertex)));
+    } else if (out) {
+        vertices_.unmap();
+    }
+    vertices_.release();
+    vertexCount_ = n;
+    core_.clearDirty();
+    return true;
+}
+
+bool GlCloudRenderer::ensurePickColours(std::uint32_t n) {
+    if (n <= pickColourCount_) return true;
+    if (!pickColours_.isCreated() && !pickColours_.create()) return false;
+    // The colour of vertex k is the code of pick index k, whatever the cloud holds, so the buffer
+    // only ever grows.
+    std::vector<std::uint8_t> colours(std::size_t{n} * 4);
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const Rgb c = pickColour(k);
+        colours[std::size_t{k} * 4 + 0] = c.r;
+        colours[std::size_t{k} * 4 + 1] = c.g;
+        colours[std::size_t{k} * 4 + 2] = c.b;
+    }
+    pickColours_.bind();
+    pickColours_.allocate(colours.data(), static_cast<int>(colours.size()));
+    pickColours_.release();
+    pickColourCount_ = n;
+    return true;
+}
+
+void GlCloudRenderer::setSubsample(bool on, std::uint32_t budget) {
+    subsample_ = on;
+    budget_ = budget > 0 ? budget : 1;
+}
+
+std::uint32_t GlCloudRenderer::subsampleStride() const {
+    if (!subsample_ || vertexCount_ <= budget_) return 1;
+    return (vertexCount_ + budget_ - 1) / budget_;
+}
+
+void GlCloudRenderer::drawBatches(const std::vector<Batch>& batches, bool pickColours,
+                                  std::uint32_t stride) {
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    if (pickColours) {
+        pickColours_.bind();
+        glColorPointer(3, GL_UNSIGNED_BYTE, 4, nullptr);
+        vertices_.bind();
+        glVertexPointer(3, GL_FLOAT, sizeof(Vertex), nullptr);
+        for (const Batch& b : batches) {
+            glPointSize(b.size);
+            glDrawArrays(GL_POINTS, static_cast<GLint>(b.first), static_cast<GLsizei>(b.count));
+        }
+    } else {
+        vertices_.bind();
+        const auto step = static_cast<GLsizei>(sizeof(Vertex) * stride);
+        for (const Batch& b : batches) {
+            glPointSize(b.size);
+            // A stride of k vertices draws every k-th point of the run: a uniform subsample
+            // straight from the full buffer.
+            const std::uintptr_t base = std::uintptr_t{b.first} * sizeof(Vertex);
+            glVertexPointer(3, GL_FLOAT, step, reinterpret_cast<const void*>(base));
+            glColorPointer(3, GL_UNSIGNED_BYTE, step,
+                           reinterpret_cast<const void*>(base + offsetof(Vertex, r)));
+            glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>((b.count + stride - 1) / stride));
+        }
+    }
+    vertices_.release();
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+int GlCloudRenderer::draw(unsigned mode) {
+    if (mode == kGlSelect) {
+        if (!vertices_.isCreated() || core_.dirty()) buildDisplayList();
+        if (vertexCount_ > 0 && ensurePickColours(vertexCount_)) {
+            glDisable(GL_DITHER); // the colours are codes: no dithering may touch them
+            drawBatches(pickBatches_, true, 1);
+            glEnable(GL_DITHER);
+        }
+    } else if (mode == kGlRender) {
+        if (!vertices_.isCreated() || core_.dirty()) buildDisplayList();
+        glClear(GL_COLOR_BUFFER_BIT);
+        if (vertexCount_ > 0) drawBatches(renderBatches_, false, subsampleStride());
+        glFlush();
+    }
+    return 1;
+}
+
+} // namespace quarv

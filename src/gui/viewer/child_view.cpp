@@ -1,0 +1,307 @@
+#include "gui/viewer/child_view.hpp"
+
+#include "core/cloud/cloud_renderer.hpp"
+#include "gui/app/custom_events.hpp"
+
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QOpenGLContext>
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace quarv {
+
+CChildView::CChildView(QWidget* parent) : QOpenGLWidget(parent), pointInfo_(this) {
+    setObjectName(QStringLiteral("CChildView"));
+    setMouseTracking(false);
+    setFocusPolicy(Qt::StrongFocus);
+    camera_.reset();
+}
+
+CChildView::~CChildView() {
+    // The context outlives this part of the object; its farewell must not reach the renderer,
+    // which goes with the members.
+    disconnect(contextConnection_);
+    releaseGl();
+}
+
+void CChildView::releaseGl() {
+    if (!gl_) return;
+    if (context()) {
+        makeCurrent();
+        gl_->releaseGl();
+        doneCurrent();
+    }
+}
+
+void CChildView::setRenderer(CloudRenderer* renderer) {
+    releaseGl();
+    gl_.reset();
+    renderer_ = renderer;
+    if (renderer_) gl_ = std::make_unique<GlCloudRenderer>(*renderer_);
+    update();
+}
+
+void CChildView::resetCamera() {
+    camera_.reset();
+}
+
+void CChildView::setTarget(float x, float y, float z) {
+    camera_.setTarget(x, y, z);
+}
+
+void CChildView::setMotionMode(int mode) {
+    mouse_.motionMode = mode;
+    emit motionModeChanged(mode);
+}
+
+void CChildView::setPickMode(int mode) {
+    pickMode_ = mode;
+    emit pickModeChanged(mode);
+}
+
+void CChildView::cloudChanged() {
+    if (renderer_) renderer_->markDirty();
+    update();
+}
+
+bool CChildView::event(QEvent* e) {
+    if (e->type() == cloudChangedEventType()) {
+        cloudChanged();
+        return true;
+    }
+    if (e->type() == targetEventType()) {
+        const auto* t = static_cast<TargetEvent*>(e);
+        setTarget(t->x(), t->y(), t->z());
+        update();
+        return true;
+    }
+    return QOpenGLWidget::event(e);
+}
+
+void CChildView::initializeGL() {
+    // The buffers belong to this context; drop them with it (a re-parented widget gets a new one).
+    disconnect(contextConnection_);
+    contextConnection_ = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
+        if (gl_) {
+            makeCurrent();
+            gl_->releaseGl();
+            doneCurrent();
+        }
+    });
+}
+
+void CChildView::resizeGL(int w, int h) {
+    const qreal dpr = devicePixelRatioF();
+    width_ = std::max(1, static_cast<int>(std::lround(w * dpr)));
+    height_ = std::max(1, static_cast<int>(std::lround(h * dpr)));
+    aspect_ = static_cast<double>(width_) / height_;
+}
+
+void CChildView::setUpFrame() {
+    glEnable(GL_DEPTH_TEST);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_POINT_SMOOTH);
+    glDisable(GL_BLEND);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glViewport(0, 0, width_, height_);
+    const Mat4 projection = camera_.projection(aspect_);
+    glLoadMatrixd(projection.data());
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+void CChildView::applyModelMatrix() {
+    const Mat4 model = camera_.model();
+    glMultMatrixd(model.data());
+}
+
+void CChildView::paintGL() {
+    // Points committed by the processing thread mark the store; pick them up unless a drag is
+    // under way (a rebuild of millions of points would stall it; the release redraws anyway).
+    if (renderer_ && !dragging_ && renderer_->store().takeChanged()) renderer_->markDirty();
+    setUpFrame();
+    glPushMatrix();
+    applyModelMatrix();
+    if (gl_) gl_->draw(kGlRender);
+    glPopMatrix();
+    glFlush();
+}
+
+void CChildView::mousePressEvent(QMouseEvent* e) {
+    const QPoint p = e->position().toPoint();
+    if (e->button() == Qt::LeftButton) {
+        mouse_.press(MouseControl::Button::Left, p.x(), p.y());
+    } else if (e->button() == Qt::RightButton) {
+        mouse_.press(MouseControl::Button::Right, p.x(), p.y());
+    }
+}
+
+void CChildView::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton && e->button() != Qt::RightButton) return;
+    mouse_.release();
+    if (dragging_) {
+        dragging_ = false;
+        if (gl_) gl_->setSubsample(false);
+        update(); // the full cloud again
+    }
+}
+
+void CChildView::mouseMoveEvent(QMouseEvent* e) {
+    const QPoint p = e->position().toPoint();
+    if (mouse_.move(p.x(), p.y(), camera_)) {
+        if (!dragging_) {
+            dragging_ = true;
+            if (gl_) gl_->setSubsample(true);
+        }
+        update();
+    }
+}
+
+void CChildView::mouseDoubleClickEvent(QMouseEvent* e) {
+    // Only the double-click itself: no second press reaches the drag rules.
+    if (e->button() != Qt::LeftButton) return;
+    const QPoint p = e->position().toPoint();
+    onDoubleClick(p.x(), p.y());
+}
+
+std::int64_t CChildView::pickIndexAt(int x, int y) {
+    makeCurrent();
+    setUpFrame();
+    glPushMatrix();
+    applyModelMatrix();
+    if (hasCloud_ && gl_) gl_->draw(kGlSelect);
+
+    // Window rows count down from the top, frame-buffer rows up from the bottom: the pixel under
+    // window row y is frame-buffer row height - 1 - y.
+    const qreal dpr = devicePixelRatioF();
+    const int cx = static_cast<int>(std::floor(x * dpr));
+    const int cy = height_ - 1 - static_cast<int>(std::floor(y * dpr));
+    const int r = kPickSearchRadius;
+    const int x0 = std::max(0, cx - r), x1 = std::min(width_ - 1, cx + r);
+    const int y0 = std::max(0, cy - r), y1 = std::min(height_ - 1, cy + r);
+    std::int64_t found = -1;
+    if (x0 <= x1 && y0 <= y1) {
+        const int w = x1 - x0 + 1, h = y1 - y0 + 1;
+        std::vector<std::uint8_t> block(static_cast<std::size_t>(w) * h * 4);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(x0, y0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, block.data());
+        // Rings of growing size; each ring scans its whole square column by column, so the first
+        // coloured pixel in that order wins.
+        for (int ring = 0; ring <= r && found < 0; ++ring) {
+            for (int px = cx - ring; px <= cx + ring && found < 0; ++px) {
+                for (int py = cy - ring; py <= cy + ring; ++py) {
+                    if (px < x0 || px > x1 || py < y0 || py > y1) continue;
+                    const std::uint8_t* c =
+                        &block[(static_cast<std::size_t>(py - y0) * w + (px - x0)) * 4];
+                    if (c[0] || c[1] || c[2]) {
+                        found = pickIndexOf(Rgb{c[0], c[1], c[2]});
+                        break;
+                    }
+                }
+            }
+        }
+    }
+    glPopMatrix();
+    glFlush();
+    doneCurrent();
+    update(); // the next paint replaces the index image
+    return found;
+}
+
+bool CChildView::ask(const QString& text) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("quarv"), text,
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void CChildView::tell(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("quarv"), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool CChildView::askFirst(const CloudPoint& p) {
+    return ask(QString::asprintf("First Pt (XYZ): %.3f, %.3f, %.3f", double{p.x}, double{p.y},
+                                 double{p.z}));
+}
+
+void CChildView::measureTo(const CloudPoint& p) {
+    const CloudPoint& a = *firstPoint_;
+    const float dx = p.x - a.x, dy = p.y - a.y, dz = p.z - a.z;
+    const float d = std::sqrt(dx * dx + dy * dy + dz * dz);
+    ask(QString::asprintf("Second Pt (XYZ): %.3f, %.3f, %.3f    Dist(m): %.3f", double{p.x},
+                          double{p.y}, double{p.z}, double{d}));
+}
+
+const CloudPoint* CChildView::searchTarget(const CloudPoint& seed, CloudPoint& out) {
+    const std::uint32_t n = renderer_->fillSelectList();
+    const TargetResult t = findTarget(renderer_->selectList(), n, seed, targetParams_);
+    if (!t.found) {
+        tell(QStringLiteral("Unable to find target!"));
+        return nullptr;
+    }
+    out = CloudPoint{};
+    out.x = t.x;
+    out.y = t.y;
+    out.z = t.z;
+    return &out;
+}
+
+void CChildView::onDoubleClick(int x, int y) {
+    const std::int64_t index = pickIndexAt(x, y);
+    if (index <= 0 || !renderer_) return; // background, or the black point 0
+    const CloudPoint* p = renderer_->pointAtPickIndex(static_cast<std::uint32_t>(index));
+    if (!p) {
+        tell(QStringLiteral("Error retrieving point information, please try again!"));
+        return;
+    }
+    // Modes 5 and 7 measure against the first point; before any first point was taken they take
+    // it instead.
+    int mode = pickMode_;
+    if (mode == kPickSecondPoint && !firstPoint_) mode = kPickFirstPoint;
+    if (mode == kPickSecondTarget && !firstPoint_) mode = kPickFirstTarget;
+    switch (mode) {
+    case kPickCentre:
+        setTarget(p->x, p->y, p->z);
+        resetCamera();
+        update();
+        break;
+    case kPickPointInfo:
+        pointInfo_.setPoint(*p);
+        pointInfo_.exec();
+        break;
+    case kPickFirstPoint:
+        if (askFirst(*p)) {
+            firstPoint_ = p; // a reference to the slot, not a copy
+            setPickMode(kPickSecondPoint);
+        }
+        break;
+    case kPickSecondPoint:
+        measureTo(*p);
+        break;
+    case kPickFirstTarget: {
+        CloudPoint found;
+        if (searchTarget(*p, found) && askFirst(found)) {
+            // The centroid is kept by value: it is no slot of the store.
+            firstTarget_ = found;
+            firstPoint_ = &firstTarget_;
+            setPickMode(kPickSecondTarget);
+        }
+        break;
+    }
+    case kPickSecondTarget:
+        if (const CloudPoint* t = searchTarget(*p, secondTarget_)) measureTo(*t);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace quarv

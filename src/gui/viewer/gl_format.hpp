@@ -1,0 +1,11 @@
+// The default surface format of the workstation. The view draws with the fixed-function pipeline,
+// which needs a compatibility profile with the deprecated functions; without it Mesa hands out a
+// core context and nothing is drawn. Multisampling stays off: blended edge pixels would decode as
+// wrong pick indices. Call before the QApplication is created.
+#pragma once
+
+namespace quarv {
+
+void setDefaultGlFormat();
+
+} // namespace quarv

@@ -1,0 +1,122 @@
+#include "gl_support.hpp"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace quarv::test {
+
+ViewFixture::ViewFixture(int width, int height)
+    : store(std::make_unique<CloudStore>()), renderer(std::make_unique<CloudRenderer>(*store)),
+      view(std::make_unique<CChildView>()) {
+    PointLayer& layer = store->layer(0);
+    layer.pointSize = 1;
+    layer.rangeMin = 0;
+    layer.rangeMax = 1000;
+    store->setCurrentLayer(0);
+    view->setRenderer(renderer.get());
+    view->setHasCloud(true);
+    view->resize(width, height);
+    view->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+}
+
+ViewFixture::~ViewFixture() {
+    view.reset();
+}
+
+CloudPoint& ViewFixture::add(float x, float y, float z, Rgb colour, std::uint32_t l) {
+    if (!store->layer(l).inUse) store->layer(l).inUse = 1;
+    CloudPoint& p = store->nextSlot(l);
+    p = CloudPoint{};
+    p.x = x;
+    p.y = y;
+    p.z = z;
+    p.color = colour;
+    p.valid = 1;
+    p.range = 1;
+    store->commit(l);
+    renderer->markDirty();
+    return p;
+}
+
+QPoint ViewFixture::pixelOf(const CloudPoint& p) const {
+    const WindowPoint w =
+        projectToWindow(view->camera(), view->width(), view->height(), {p.x, p.y, p.z});
+    EXPECT_TRUE(w.inside);
+    return {w.column, w.row};
+}
+
+void ViewFixture::centreInPixel(CloudPoint& p) const {
+    moveToPixel(p, pixelOf(p));
+}
+
+void ViewFixture::moveToPixel(CloudPoint& p, QPoint pixel) const {
+    // Newton steps on the window position with numerical derivatives along world X and Z,
+    // aiming at the middle of the pixel.
+    const auto at = [&](float x, float z) {
+        return projectToWindow(view->camera(), view->width(), view->height(), {x, p.y, z});
+    };
+    const double goalX = pixel.x() + 0.5, goalY = pixel.y() + 0.5;
+    for (int step = 0; step < 4; ++step) {
+        const WindowPoint w = at(p.x, p.z);
+        const double h = 1e-4;
+        const WindowPoint wx = at(p.x + static_cast<float>(h), p.z);
+        const WindowPoint wz = at(p.x, p.z + static_cast<float>(h));
+        const double a = (wx.x - w.x) / h, b = (wz.x - w.x) / h;
+        const double c = (wx.y - w.y) / h, d = (wz.y - w.y) / h;
+        const double ex = goalX - w.x, ey = goalY - w.y;
+        const double det = a * d - b * c;
+        if (std::fabs(det) < 1e-12) return;
+        p.x += static_cast<float>((d * ex - b * ey) / det);
+        p.z += static_cast<float>((-c * ex + a * ey) / det);
+    }
+}
+
+QImage ViewFixture::frame() {
+    return view->grabFramebuffer();
+}
+
+int withModals(const std::function<void()>& trigger, const std::function<void(QWidget*)>& onModal) {
+    int seen = 0;
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        QWidget* w = QApplication::activeModalWidget();
+        // A box answered once is marked: the next box may well reuse its address.
+        if (w && w->isVisible() && !w->property("answeredByTest").toBool()) {
+            w->setProperty("answeredByTest", true);
+            ++seen;
+            onModal(w);
+        }
+    });
+    timer.start();
+    trigger();
+    timer.stop();
+    return seen;
+}
+
+std::vector<QString> messagesOf(const std::function<void()>& trigger, bool answerOk) {
+    std::vector<QString> texts;
+    withModals(trigger, [&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box) {
+            texts.push_back(QStringLiteral("<not a message box: %1>").arg(w->windowTitle()));
+            static_cast<QDialog*>(w)->reject();
+            return;
+        }
+        texts.push_back(box->text());
+        QAbstractButton* button = box->button(answerOk ? QMessageBox::Ok : QMessageBox::Cancel);
+        if (!button) button = box->button(QMessageBox::Ok);
+        button->click();
+    });
+    return texts;
+}
+
+} // namespace quarv::test
