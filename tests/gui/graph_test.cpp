@@ -48,7 +48,11 @@ TEST(GraphTest, PlotsAreFoundByNameAndDrawnInTheirOwnStyles) {
     EXPECT_FALSE(g.customPlot().legend->visible()); // a single plot needs no legend
     Plot& p2 = g.plot("Plot-2");
     Plot& ave = g.plot("Ave");
+    EXPECT_FALSE(g.customPlot().legend->visible()); // empty plots are not listed
+    p2.plotY(a);
+    ave.plotY(a);
     EXPECT_TRUE(g.customPlot().legend->visible());
+    EXPECT_EQ(g.customPlot().legend->itemCount(), 3);
     EXPECT_NE(p1.color(), p2.color());
     EXPECT_NE(p2.color(), ave.color());
     EXPECT_EQ(g.plotNames(), (std::vector<std::string>{"Plot-1", "Plot-2", "Ave"}));
@@ -56,7 +60,19 @@ TEST(GraphTest, PlotsAreFoundByNameAndDrawnInTheirOwnStyles) {
     Plot& longName = g.plot("Plot-12345678901234");
     EXPECT_EQ(longName.name(), "Plot-1234567890");
     EXPECT_EQ(&g.plot("Plot-1234567890"), &longName);
-    EXPECT_EQ(g.plotsWithData(), 1);
+    EXPECT_EQ(g.plotsWithData(), 3);
+    ave.clear();
+    EXPECT_EQ(g.customPlot().legend->itemCount(), 2);
+
+    // Removing the plots keeps the cursors and restarts the styles.
+    const QColor first = p1.color();
+    g.cursor("Cursor-1").setPosition(2);
+    g.removePlots();
+    EXPECT_TRUE(g.plotNames().empty());
+    EXPECT_EQ(g.findPlot("Plot-1"), nullptr);
+    EXPECT_EQ(g.plot("Plot-7").color(), first);
+    ASSERT_NE(g.findCursor("Cursor-1"), nullptr);
+    EXPECT_EQ(g.findCursor("Cursor-1")->position(), 2.0);
 }
 
 TEST(GraphTest, PlotValuesReplaceDataAndKeepNaNs) {

@@ -51,6 +51,18 @@ void Plot::plotXY(std::span<const float> keys, std::span<const float> values) {
     owner_.dataChanged();
 }
 
+void Plot::setMarkers(bool on) {
+    graph_->setScatterStyle(
+        on ? QCPScatterStyle(QCPScatterStyle::ssDisc, graph_->pen().color(), 2.5)
+           : QCPScatterStyle(QCPScatterStyle::ssNone));
+    owner_.plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void Plot::setLabel(const QString& label) {
+    graph_->setName(label);
+    owner_.plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
 std::size_t Plot::size() const {
     return static_cast<std::size_t>(graph_->data()->size());
 }
@@ -177,6 +189,12 @@ int Graph::plotsWithData() const {
     return n;
 }
 
+void Graph::removePlots() {
+    for (auto& p : plots_) plot_->removeGraph(p->graph_);
+    plots_.clear();
+    dataChanged();
+}
+
 Cursor& Graph::cursor(const std::string& fullName) {
     const std::string name = cut(fullName);
     for (auto& c : cursors_)
@@ -227,7 +245,13 @@ void Graph::setFixedKeyRange(double lower, double upper) {
 }
 
 void Graph::dataChanged() {
-    plot_->legend->setVisible(plots_.size() > 1);
+    for (auto& p : plots_) {
+        if (p->size() > 0)
+            p->graph_->addToLegend();
+        else
+            p->graph_->removeFromLegend();
+    }
+    plot_->legend->setVisible(plotsWithData() > 1);
     rescale();
     plot_->replot(QCustomPlot::rpQueuedReplot);
 }

@@ -1,7 +1,7 @@
 // A graph of the analysis dialogs over QCustomPlot: named plots ("Plot-1", "Plot-%d", "Ave")
 // drawn together, each in its own style, not-a-number values drawn as gaps, and named
-// vertical cursors ("Cursor-1") with position and colour. Axes carry units; the legend
-// appears as soon as the graph holds more than one plot.
+// vertical cursors ("Cursor-1") with position and colour. Axes carry units; the legend lists
+// the plots that hold data and appears as soon as more than one does.
 #pragma once
 
 #include <QColor>
@@ -32,6 +32,12 @@ public:
     // Value i at x = keys[i] (e.g. range against beam angle); pairs with a NaN leave a gap.
     // Only the shorter of the two lengths is drawn.
     void plotXY(std::span<const float> keys, std::span<const float> values);
+
+    // Dots on every value (the default) make single values between gaps visible; dense, gapless
+    // traces such as a waveform read better as a bare line.
+    void setMarkers(bool on);
+    // The text of the plot in the legend (the name until set).
+    void setLabel(const QString& label);
 
     std::size_t size() const;
     double keyAt(std::size_t i) const;
@@ -83,6 +89,9 @@ public:
     std::vector<std::string> plotNames() const;
     // Number of plots holding at least one point.
     int plotsWithData() const;
+    // Removes every plot (not the cursors): the next plot() calls start the styles afresh, so
+    // "Plot-1" always has the first colour.
+    void removePlots();
 
     // The vertical cursor of that name, created on first use at x = 0.
     Cursor& cursor(const std::string& name);
