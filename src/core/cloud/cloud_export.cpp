@@ -2,35 +2,12 @@
 
 #include "core/app/message_sink.hpp"
 #include "core/cloud/cloud_renderer.hpp"
-#include "core/cloud/las_file.hpp"
 #include "core/config/atomic_file.hpp"
 
-#include <cmath>
 #include <cstdio>
 #include <vector>
 
 namespace quarv {
-
-bool exportLas(const CloudStore& store, const std::filesystem::path& path, MessageSink& sink) {
-    auto fail = [&] {
-        sink.report(formatMessage("ERROR writing LAS file: %s", path.c_str()));
-        return false;
-    };
-    LasFile las;
-    // The header is written first with no point and rewritten once the points are out, so the
-    // points are enumerated once and the header always matches the records.
-    if (!las.create(path, CloudBounds{})) return fail();
-    las.setIntensityScale();
-    CloudBounds written;
-    bool ok = true;
-    store.forEachVisible([&](std::uint32_t, const CloudPoint& p) {
-        written.add(p);
-        ok = las.writePoint(p.x, p.y, p.z, p.amplitude, false, 1.0, 1.0) && ok;
-    });
-    ok = ok && las.updateHeader(written);
-    if (!ok || !las.close()) return fail();
-    return true;
-}
 
 bool exportLas(const CloudRenderer& renderer, const std::filesystem::path& path,
                MessageSink& sink) {
@@ -72,22 +49,6 @@ bool exportXyz(const CloudStore& store, const std::filesystem::path& path, Messa
 bool exportXyz(const CloudRenderer& renderer, const std::filesystem::path& path,
                MessageSink& sink) {
     return exportXyz(renderer.store(), path, sink);
-}
-
-std::uint64_t fillLayerFromLas(LasFile& las, CloudStore& store, std::uint32_t l) {
-    std::uint64_t read = 0;
-    const std::uint64_t total = las.pointRecordCount();
-    while (read < total) {
-        CloudPoint& slot = store.nextSlot(l);
-        if (!las.readPoint(slot)) break;
-        const double x = slot.x, y = slot.y, z = slot.z;
-        slot.range = static_cast<float>(std::sqrt(x * x + y * y + z * z));
-        slot.valid = 1;
-        store.addStatistics(l, slot.saturated != 0, slot.range, slot.amplitude, slot.snr, slot);
-        store.commit(l);
-        ++read;
-    }
-    return read;
 }
 
 } // namespace quarv

@@ -60,12 +60,6 @@ void sortByKey(SortEntry* a, SortEntry* scratch, std::uint32_t n) {
 
 } // namespace
 
-std::int32_t truncToInt32(double v) {
-    // The range check is written so that NaN fails it.
-    if (!(v > -2147483649.0 && v < 2147483648.0)) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(v);
-}
-
 void CloudRenderer::FreeDeleter::operator()(void* p) const {
     std::free(p);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "core/cloud/cloud_store.hpp"
+#include "core/cloud/int_convert.hpp"
 
 #include <array>
 #include <atomic>
@@ -83,9 +84,5 @@ private:
     std::uint32_t selectCount_ = 0;
     std::atomic<bool> dirty_{true};
 };
-
-// The integer a 32-bit truncating conversion gives, with the processor's "integer indefinite"
-// (INT32_MIN) for NaN and values outside the i32 range instead of undefined behaviour.
-std::int32_t truncToInt32(double v);
 
 } // namespace quarv

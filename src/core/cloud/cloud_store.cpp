@@ -54,31 +54,6 @@ CloudPoint& CloudStore::nextSlot(std::uint32_t l) {
     return points[counts_[l].load(std::memory_order_relaxed)];
 }
 
-void CloudStore::addStatistics(std::uint32_t l, bool, float range, float, float,
-                               const CloudPoint& p) {
-    if (!p.valid) return;
-    PointLayer& r = layers_[l];
-    if (p.x > r.maxX) r.maxX = p.x;
-    if (p.x < r.minX) r.minX = p.x;
-    if (p.y > r.maxY) r.maxY = p.y;
-    if (p.y < r.minY) r.minY = p.y;
-    if (p.z > r.maxZ) r.maxZ = p.z;
-    if (p.z < r.minZ) r.minZ = p.z;
-    r.sumX += p.x;
-    r.sumY += p.y;
-    r.sumZ += p.z;
-    if (range < r.rangeSeenMin) r.rangeSeenMin = range;
-    if (range > r.rangeSeenMax) r.rangeSeenMax = range;
-}
-
-void CloudStore::commit(std::uint32_t l) {
-    if (!layers_[l].points) return;
-    const std::uint32_t n = counts_[l].load(std::memory_order_relaxed) + 1;
-    // Release: every store into the slot happens-before a reader's acquire of the new count.
-    counts_[l].store(n > MAX_LAYER_POINTS ? MAX_LAYER_POINTS : n, std::memory_order_release);
-    changed_.store(true, std::memory_order_release);
-}
-
 bool CloudStore::centroid(std::uint32_t l, float& x, float& y, float& z) const {
     const std::uint32_t valid = countVisible(l, true);
     if (valid == 0) return false;

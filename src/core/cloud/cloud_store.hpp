@@ -83,9 +83,31 @@ public:
     // Widens the bounding box, sums and observed range extent by a valid point. The saturated,
     // amplitude and snr arguments are part of the pipeline's call and are not used.
     void addStatistics(std::uint32_t l, bool saturated, float range, float amplitude, float snr,
-                       const CloudPoint& p);
+                       const CloudPoint& p) {
+        (void)saturated, (void)amplitude, (void)snr;
+        if (!p.valid) return;
+        PointLayer& r = layers_[l];
+        if (p.x > r.maxX) r.maxX = p.x;
+        if (p.x < r.minX) r.minX = p.x;
+        if (p.y > r.maxY) r.maxY = p.y;
+        if (p.y < r.minY) r.minY = p.y;
+        if (p.z > r.maxZ) r.maxZ = p.z;
+        if (p.z < r.minZ) r.minZ = p.z;
+        r.sumX += p.x;
+        r.sumY += p.y;
+        r.sumZ += p.z;
+        if (range < r.rangeSeenMin) r.rangeSeenMin = range;
+        if (range > r.rangeSeenMax) r.rangeSeenMax = range;
+    }
     // Publishes the slot returned by nextSlot. The count never exceeds MAX_LAYER_POINTS.
-    void commit(std::uint32_t l);
+    void commit(std::uint32_t l) {
+        if (!layers_[l].points) return;
+        const std::uint32_t n = counts_[l].load(std::memory_order_relaxed) + 1;
+        // Release: every store into the slot happens-before a reader's acquire of the new count.
+        counts_[l].store(n > MAX_LAYER_POINTS ? MAX_LAYER_POINTS : n, std::memory_order_release);
+        // After the count: a poller that takes the mark also sees this point.
+        markChanged();
+    }
 
     // Mean position of the valid points (sums over their number). False, outputs unchanged,
     // when no point of the layer is valid.

@@ -1,7 +1,8 @@
 #include "core/cloud/las_file.hpp"
 
 #include "core/app/message_sink.hpp"
-#include "core/cloud/cloud_renderer.hpp"
+#include "core/cloud/cloud_export.hpp"
+#include "core/cloud/int_convert.hpp"
 #include "core/config/bytes.hpp"
 
 #include <cmath>
@@ -330,9 +331,19 @@ bool LasFile::readPoint(CloudPoint& p) {
         userData = r[17];
         source = le::i16(r + 18);
     }
+    // The angle words rarely change from record to record (never in our files): the last
+    // division is reused.
     const auto azimuthWord = static_cast<std::int16_t>(rankByte | (userData << 8));
-    p.azimuth = static_cast<float>(azimuthWord / 1485.0);
-    p.elevation = static_cast<float>(source / 1485.0);
+    if (azimuthWord != lastAzimuthWord_) {
+        lastAzimuthWord_ = azimuthWord;
+        lastAzimuth_ = static_cast<float>(azimuthWord / 1485.0);
+    }
+    if (source != lastSourceWord_) {
+        lastSourceWord_ = source;
+        lastElevation_ = static_cast<float>(source / 1485.0);
+    }
+    p.azimuth = lastAzimuth_;
+    p.elevation = lastElevation_;
     p.range = 0.0f;
     return true;
 }
@@ -348,6 +359,45 @@ bool LasFile::close() {
         in_ = nullptr;
     }
     return ok;
+}
+
+// The loops of the export and the import live here, next to the record coding, so that the
+// compiler inlines it: one full layer is 2.25 M records.
+bool exportLas(const CloudStore& store, const std::filesystem::path& path, MessageSink& sink) {
+    auto fail = [&] {
+        sink.report(formatMessage("ERROR writing LAS file: %s", path.c_str()));
+        return false;
+    };
+    LasFile las;
+    // The header is written first with no point and rewritten once the points are out, so the
+    // points are enumerated once and the header always matches the records.
+    if (!las.create(path, CloudBounds{})) return fail();
+    las.setIntensityScale();
+    CloudBounds written;
+    bool ok = true;
+    store.forEachVisible([&](std::uint32_t, const CloudPoint& p) {
+        written.add(p);
+        ok = las.writePoint(p.x, p.y, p.z, p.amplitude, false, 1.0, 1.0) && ok;
+    });
+    ok = ok && las.updateHeader(written);
+    if (!ok || !las.close()) return fail();
+    return true;
+}
+
+std::uint64_t fillLayerFromLas(LasFile& las, CloudStore& store, std::uint32_t l) {
+    std::uint64_t read = 0;
+    const std::uint64_t total = las.pointRecordCount();
+    while (read < total) {
+        CloudPoint& slot = store.nextSlot(l);
+        if (!las.readPoint(slot)) break;
+        const double x = slot.x, y = slot.y, z = slot.z;
+        slot.range = static_cast<float>(std::sqrt(x * x + y * y + z * z));
+        slot.valid = 1;
+        store.addStatistics(l, slot.saturated != 0, slot.range, slot.amplitude, slot.snr, slot);
+        store.commit(l);
+        ++read;
+    }
+    return read;
 }
 
 } // namespace quarv

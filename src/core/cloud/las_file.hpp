@@ -130,6 +130,8 @@ private:
     std::size_t bufferPos_ = 0;        // reading: next record
     std::uint64_t recordsRead_ = 0;
     std::uint64_t recordsBuffered_ = 0; // reading: records fetched from the file so far
+    std::int16_t lastAzimuthWord_ = 0, lastSourceWord_ = 0;
+    float lastAzimuth_ = 0.0f, lastElevation_ = 0.0f; // their angles: 0 / 1485 = 0
 };
 
 } // namespace quarv
