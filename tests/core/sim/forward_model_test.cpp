@@ -38,40 +38,6 @@ TEST(SimScanner, VoltsGiveBackTheOpticalAnglesWithEitherSignsFactor) {
     }
 }
 
-TEST(SimScanner, HeaderCarriesTheLayoutOfEachScanType) {
-    struct Case {
-        std::uint8_t type;
-        std::uint16_t pulsesPerRecord;
-        RecordKind kind;
-        RecordKind peakKind;
-    };
-    for (const Case c : {Case{0, 100, RecordKind::Line, RecordKind::PeakLine},
-                         Case{1, 3, RecordKind::Stare, RecordKind::PeakStare},
-                         Case{2, 100, RecordKind::Line, RecordKind::PeakLine},
-                         Case{3, 100, RecordKind::Line, RecordKind::PeakLine},
-                         Case{4, 100, RecordKind::Bowtie, RecordKind::PeakLine}}) {
-        SCOPED_TRACE(int(c.type));
-        ScannerOptions o;
-        o.scanType = c.type;
-        o.shotsPerLine = 100;
-        o.lines = 7;
-        o.samplesPerPulse = 400;
-        o.pulsesPerPosition = 3;
-        EXPECT_EQ(validateScanner(o), "");
-        const ScanHeader h = makeHeader(o, false);
-        const ScanGeometry g = ScanGeometry::of(h);
-        EXPECT_EQ(g.shotsPerLine, 100);
-        EXPECT_EQ(g.lines, 7);
-        EXPECT_EQ(g.samplesPerPulse, 400);
-        EXPECT_EQ(g.pulsesPerRecord, c.pulsesPerRecord);
-        EXPECT_EQ(g.scanType, c.type);
-        EXPECT_EQ(h.fileKind, kFileKindWaveform);
-        EXPECT_EQ(recordKindOf(layoutFor(h.fileKind, "x.raw"), c.type), c.kind);
-        const ScanHeader p = makeHeader(o, true);
-        EXPECT_EQ(recordKindOf(layoutFor(p.fileKind, "x.raw"), c.type), c.peakKind);
-    }
-}
-
 TEST(SimScanner, InvalidOptionsAreNamed) {
     struct Case {
         const char* name;
