@@ -5,7 +5,6 @@
 #include "core/config/config_root.hpp"
 
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace quarv {
@@ -24,15 +23,18 @@ bool readLayerListFile(PointLayer* layers, int count, const std::filesystem::pat
         for (int i = 0; i < count; ++i) layers[i].clearSettingsAndStatistics();
         return false;
     }
-    const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+    // Only the entries asked for are read, into a block of their size: the file's length decides
+    // neither what is allocated nor where the fields are taken from.
+    std::vector<std::uint8_t> bytes(
+        static_cast<std::size_t>(count > 0 ? count : 0) * kLayerListEntrySize, 0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    const std::size_t got = static_cast<std::size_t>(in.gcount());
     for (int i = 0; i < count; ++i) {
         PointLayer& l = layers[i];
         const std::size_t base = static_cast<std::size_t>(i) * kLayerListEntrySize;
         // A field is taken only when the file holds all of its bytes; a short file leaves the
         // rest of the record as it was.
-        auto has = [&](std::size_t off, std::size_t size) {
-            return base + off + size <= bytes.size();
-        };
+        auto has = [&](std::size_t off, std::size_t size) { return base + off + size <= got; };
         const std::uint8_t* e = bytes.data() + base;
         if (has(0, 4)) {
             l.colorFrom = {e[0], e[1], e[2]};
@@ -61,7 +63,8 @@ bool writeLayerList(const PointLayer* layers, int count, const ConfigRoot& root,
 }
 
 bool writeLayerListFile(const PointLayer* layers, int count, const std::filesystem::path& file) {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count) * kLayerListEntrySize, 0);
+    std::vector<std::uint8_t> bytes(
+        static_cast<std::size_t>(count > 0 ? count : 0) * kLayerListEntrySize, 0);
     for (int i = 0; i < count; ++i) {
         const PointLayer& l = layers[i];
         std::uint8_t* e = bytes.data() + static_cast<std::size_t>(i) * kLayerListEntrySize;

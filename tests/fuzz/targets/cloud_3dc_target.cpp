@@ -43,7 +43,8 @@ int cloudFile3dc(const std::uint8_t* data, std::size_t size) {
             }
             CloudPoint p;
             file.decode(record, p);
-            require(p.range >= -127.0f && p.range <= 128.0f, "a decoded range is within +-128 m");
+            // The whole metres are a signed byte: -128 is not written by us but can be read.
+            require(p.range >= -128.0f && p.range <= 128.0f, "a decoded range is within +-128 m");
             const double elDeg = elevationDegrees(line.elevationReading, h.calibration);
             const BeamPath beam = traceBeam(p.azimuth, elDeg, h.calibration, nWater);
             p.range = static_cast<float>(placePoint(p, beam, p.range, h.calibration, mount));
