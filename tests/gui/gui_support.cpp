@@ -1,6 +1,7 @@
 #include "gui_support.hpp"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QTest>
@@ -46,7 +47,12 @@ void typeValue(QDoubleSpinBox& edit, const QString& text) {
 }
 
 void click(QAbstractButton& b) {
-    QTest::mouseClick(&b, Qt::LeftButton);
+    // A check box takes clicks on its box and caption only, which need not reach the middle of
+    // a wide widget: click on the box.
+    if (qobject_cast<QCheckBox*>(&b) != nullptr)
+        QTest::mouseClick(&b, Qt::LeftButton, {}, QPoint(8, b.height() / 2));
+    else
+        QTest::mouseClick(&b, Qt::LeftButton);
     QApplication::processEvents();
 }
 
