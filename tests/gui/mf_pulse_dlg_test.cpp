@@ -79,6 +79,17 @@ TEST_F(PulseDialog, AWiderLaserPulseShowsAsAWiderAverage) {
     test::click(*test::button(dlg, "Process"));
     EXPECT_GT(dlg.analysis().averageWidth, 1.6 * dlg.analysis().templateWidth);
 
+    // A long recording is sampled: whole records spread over the file, at most about 4096
+    // waveforms.
+    const auto wide = test::makeRecording(dir.path(), "long.raw", [](sim::SimOptions& o) {
+        o.scanner.shotsPerLine = 100;
+        o.scanner.lines = 120;
+    });
+    MFPulseDlg sampled(root, sink, wide.string(), 30.0);
+    test::click(*test::button(sampled, "Process"));
+    EXPECT_GE(sampled.analysis().waveformsProcessed, 3000);
+    EXPECT_LE(sampled.analysis().waveformsProcessed, 4096);
+
     // Within an "End" range short of the plane nothing qualifies.
     MFPulseDlg near(root, sink, file.string(), 1.0);
     test::click(*test::button(near, "Process"));

@@ -102,11 +102,12 @@ bool PulseAnalyser::analyse(const std::string& path, double rangeEnd, PulseAnaly
         reader_.close();
         return true;
     }
-    const std::uint64_t total = records * perRecord;
-    const std::uint64_t stride =
-        std::max<std::uint64_t>(1, (total + static_cast<std::uint64_t>(maxWaveforms) - 1) /
-                                       static_cast<std::uint64_t>(std::max(1, maxWaveforms)));
-    const std::uint64_t recordStride = std::max<std::uint64_t>(1, stride / perRecord);
+    // Whole records spread evenly over the file: at most about maxWaveforms waveforms.
+    const std::uint64_t budget = static_cast<std::uint64_t>(std::max(1, maxWaveforms));
+    const std::uint64_t recordsWanted =
+        std::max<std::uint64_t>(1, (budget + perRecord - 1) / perRecord);
+    const std::uint64_t recordStride =
+        std::max<std::uint64_t>(1, (records + recordsWanted - 1) / recordsWanted);
 
     std::vector<std::int16_t> samples(static_cast<std::size_t>(perRecord) * n);
     std::vector<double> horPos(perRecord);
