@@ -208,13 +208,14 @@ void ProcGraphModel::stareGroup(GroupView& group) {
     const std::uint32_t line = group_;
     firstRecord_ = line;
     std::vector<float> average(w, kGap), minimum(w, kGap), maximum(w, kGap), angle(w, kGap);
-    const std::span<std::int16_t> samples = sized(samples_, static_cast<std::size_t>(p) * n);
-    const std::span<double> horPos = sized(horPos_, p);
-    const std::span<std::uint32_t> words = sized(words_, p);
     // Like the system's amplitude variable, a shot without a return leaves the last amplitude.
     std::uint16_t amplitude = 0;
     for (std::uint32_t c = 0; c < w; ++c) {
         if (!haveRecord(static_cast<std::uint64_t>(line) * w + c)) continue;
+        // Sized only for a record the file holds: the buffer never outgrows the file.
+        const std::span<std::int16_t> samples = sized(samples_, static_cast<std::size_t>(p) * n);
+        const std::span<double> horPos = sized(horPos_, p);
+        const std::span<std::uint32_t> words = sized(words_, p);
         float az = 0.0f, el = 0.0f;
         reader_.readStarePosition(line, c, az, el, horPos, words, samples);
         angle[c] = static_cast<float>(opticalDeg(az, calibration_.azVoltToDegPos()));

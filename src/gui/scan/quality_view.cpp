@@ -73,8 +73,7 @@ bool computeQualityGroup(PlaybackFile& reader, WaveformProcessor& processor,
     std::vector<double> sum(shots, 0.0);
     std::vector<int> hits(shots, 0);
     std::vector<float> azimuth(w);
-    std::vector<std::int16_t> samples(kind == RecordKind::Line ? static_cast<std::size_t>(shots) * n
-                                                               : 0);
+    std::vector<std::int16_t> samples; // sized at the first record the file holds
     std::vector<double> horPos(shots), a(shots), b(shots), c(shots), d(shots);
     std::vector<std::uint32_t> words(shots);
     const std::uint64_t records = reader.recordCount();
@@ -85,6 +84,7 @@ bool computeQualityGroup(PlaybackFile& reader, WaveformProcessor& processor,
             const auto record = static_cast<std::uint32_t>(line);
             float elevation = 0.0f;
             if (kind == RecordKind::Line) {
+                samples.resize(static_cast<std::size_t>(shots) * n);
                 reader.readLineAngles(record, azimuth, elevation);
                 reader.readLineRecord(record, samples, horPos, words, elevation);
             } else {
