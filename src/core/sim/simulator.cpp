@@ -350,10 +350,13 @@ bool writeTruthCsv(const std::filesystem::path& path, const std::vector<TruthRow
         return false;
     }
     std::fputs("line,shot,azimuth,elevation,x,y,z,range\n", out.stream());
+    // The angles as the f32 values a processed point carries, in enough digits to read back the
+    // same f32: a reader matching points to rows by line and azimuth finds exact equality.
     for (const TruthRow& r : rows)
         std::fprintf(out.stream(), "%" PRIu32 ",%" PRIu32 ",%.9g,%.9g,%.9g,%.9g,%.9g,%.9g\n",
-                     r.line, r.shot, r.azimuthDeg, r.elevationDeg, r.point.x, r.point.y, r.point.z,
-                     r.range);
+                     r.line, r.shot, static_cast<double>(static_cast<float>(r.azimuthDeg)),
+                     static_cast<double>(static_cast<float>(r.elevationDeg)), r.point.x, r.point.y,
+                     r.point.z, r.range);
     if (!out.commit()) {
         sink.report(formatMessage("ERROR, Simulator, writing %s", path.string().c_str()));
         return false;
