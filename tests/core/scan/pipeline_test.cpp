@@ -1,4 +1,6 @@
-// End-to-end runs of the engine through the request protocol: recordings in, points out.
+// End-to-end runs of the engine through the request protocol: recordings in, points out. The
+// worker-count equality runs under the thread sanitizer (suite PipelineWorkers); the other runs
+// check what comes out and stay out of that slow pass.
 #include "core/scan/pipeline_fixtures.hpp"
 #include "core/scan/processing_session.hpp"
 #include "core/sim/simulator.hpp"
@@ -22,7 +24,7 @@ bool samePoint(const CloudPoint& a, const CloudPoint& b) {
            a.sequence == b.sequence && a.line == b.line && a.peakPosition == b.peakPosition;
 }
 
-TEST(Pipeline, PlaneScanComesBackOnTheSurface) {
+TEST(EngineRun, PlaneScanComesBackOnTheSurface) {
     struct Case {
         double distance, index, panDeg, tiltDeg;
     };
@@ -103,7 +105,7 @@ TEST(PipelineWorkers, PointsAreIdenticalWhateverTheWorkerCount) {
     }
 }
 
-TEST(Pipeline, RangeGateIncludesItsEndsAndThresholdItsValue) {
+TEST(EngineRun, RangeGateIncludesItsEndsAndThresholdItsValue) {
     RecordingSpec spec;
     spec.shots = 5; // with two workers: shares of 2 and 3 shots
     spec.lines = 1;
@@ -157,7 +159,7 @@ TEST(Pipeline, RangeGateIncludesItsEndsAndThresholdItsValue) {
     }
 }
 
-TEST(Pipeline, NegativeAmplitudeWordDropsTheShot) {
+TEST(EngineRun, NegativeAmplitudeWordDropsTheShot) {
     RecordingSpec spec;
     spec.shots = 6;
     spec.lines = 2;
@@ -174,7 +176,7 @@ TEST(Pipeline, NegativeAmplitudeWordDropsTheShot) {
     for (const auto& p : points) EXPECT_GT(p.amplitude, 0.0f);
 }
 
-TEST(Pipeline, TruncatedFileStopsAtItsLastCompleteLine) {
+TEST(EngineRun, TruncatedFileStopsAtItsLastCompleteLine) {
     RecordingSpec spec;
     spec.shots = 8;
     spec.lines = 5;
@@ -198,7 +200,7 @@ TEST(Pipeline, TruncatedFileStopsAtItsLastCompleteLine) {
     EXPECT_EQ(e.sink.last(), "ERROR, Processing, no complete scan line in file: " + file.string());
 }
 
-TEST(Pipeline, KindsThatMakeNoPoints) {
+TEST(EngineRun, KindsThatMakeNoPoints) {
     struct Case {
         std::uint8_t scanType;
         const char* name;
@@ -242,7 +244,7 @@ TEST(Pipeline, KindsThatMakeNoPoints) {
     }
 }
 
-TEST(Pipeline, ProgressRunsOverTheLinesThenTheFilters) {
+TEST(EngineRun, ProgressRunsOverTheLinesThenTheFilters) {
     RecordingSpec spec;
     spec.shots = 6;
     spec.lines = 3;
