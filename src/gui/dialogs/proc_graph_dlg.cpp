@@ -199,7 +199,8 @@ void ProcGraphDlg::drawGroup(const GroupView& g) {
     else if (g.stdDev)
         stdDev_.setText(QString::fromStdString(formatMessage("Std Dev Rng: %.4f", *g.stdDev)));
     else
-        stdDev_.setText(QStringLiteral("Std Dev Rng: no valid ranges"));
+        stdDev_.setText(g.validRanges == 0 ? QStringLiteral("Std Dev Rng: no valid ranges")
+                                           : QStringLiteral("Std Dev Rng: one valid range"));
 }
 
 void ProcGraphDlg::drawPulse(const PulseView& p) {

@@ -191,6 +191,7 @@ void ProcGraphModel::lineGroup(GroupView& group, double rangeMin, double rangeMa
         group.angles.push_back(angle);
         group.intensity = intensity;
     }
+    group.validRanges = validRanges.size();
     if (validRanges.size() >= 2) group.stdDev = sampleStdDev(validRanges);
 
     if (p >= 3) sum[1] = sum[2], sum[0] = sum[1];

@@ -9,6 +9,9 @@
 //   - The shot slider runs to the last pulse of the group (count - 1) so that every position
 //     addresses a pulse of the group; the bowtie line slider stops at the last record (at most 50).
 //   - Peak files carry no waveforms: they are refused with a message.
+//   - "peak XC" shows the correlation's height at the chosen peak (truncated), the number the
+//     field's name promises; the processor's own word for it is never written.
+//   - The standard deviation needs two valid ranges; with fewer the dialog says so in words.
 #pragma once
 
 #include "core/app/message_sink.hpp"
@@ -55,6 +58,7 @@ struct GroupView {
     std::vector<float> intensityMax;           // "Plot-2" of stare groups (maximum amplitude)
     std::optional<std::vector<float>> average; // "Ave", only for groups of more than one record
     std::optional<double> stdDev;              // line layouts with at least two valid ranges
+    std::size_t validRanges = 0;               // ranges inside the window in the group
     bool showStdDev = false;                   // line layouts show the field at all
     bool showElevation = false;                // line and stare layouts show the two texts
     float elevationVolt = 0.0f;
