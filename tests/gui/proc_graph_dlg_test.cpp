@@ -279,3 +279,37 @@ TEST_F(ProcGraphs, PulseDialogNeedsAFileAndUnreadableFilesChangeNothing) {
 
 } // namespace
 } // namespace quarv
+
+namespace quarv {
+namespace {
+
+TEST(ProcGraphWindow, AReturnAtStartIsInsideAndOneAtEndIsOutside) {
+    test::TempDir dir;
+    const ConfigRoot root(dir.path() / "home");
+    RecordingSink sink;
+    ASSERT_TRUE(root.ensureCreated(sink));
+    const auto file = test::makeRecording(dir.path(), "line.raw");
+    ProcGraphModel model(root, sink);
+    ASSERT_TRUE(model.load(file.string(), 0.5, 30.0));
+    GroupView group;
+    PulseView pulse;
+    ASSERT_TRUE(model.showGroup(0, 0.5, 30.0, group, pulse));
+    const float r = group.ranges[0][5];
+    ASSERT_FALSE(std::isnan(r));
+
+    ASSERT_TRUE(model.showGroup(0, r, 30.0, group, pulse));
+    EXPECT_EQ(group.ranges[0][5], r);
+    ASSERT_TRUE(model.showGroup(0, 0.5, r, group, pulse));
+    EXPECT_TRUE(std::isnan(group.ranges[0][5]));
+    EXPECT_TRUE(std::isnan(group.intensity[5]));
+    // The shot slider's pulse 5 is then found but outside: the other cursor colour.
+    ASSERT_TRUE(model.showPulse(5, 0.5, r, pulse));
+    EXPECT_TRUE(pulse.found);
+    EXPECT_FALSE(pulse.inWindow);
+    EXPECT_EQ(pulse.range, r);
+    ASSERT_TRUE(model.showPulse(5, r, 30.0, pulse));
+    EXPECT_TRUE(pulse.inWindow);
+}
+
+} // namespace
+} // namespace quarv
