@@ -47,9 +47,10 @@ SimOptions sceneDefaults(const std::string& scene) {
     } else if (scene == "seabed") {
         s.shotsPerLine = 200;
         s.lines = 160;
+        s.samplesPerPulse = 640;
         s.tiltDeg = -25;
-        s.elStartDeg = 20;
-        s.elStopDeg = -20;
+        s.elStartDeg = 12;
+        s.elStopDeg = -24;
         s.scanPos = "Seabed with pipe";
     } else {
         s.shotsPerLine = 256;
