@@ -13,12 +13,21 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace quarv::xcorr {
 
 enum class SimdLevel { Baseline, Avx2, Avx512 };
+// Target attribute of the functions compiled for each level above the baseline (AVX-512 as
+// every CPU with it since 2017 has it: foundation, DQ, BW and VL).
+#define QUARV_TARGET_AVX2 __attribute__((target("avx2")))
+#define QUARV_TARGET_AVX512 __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl")))
 // The widest level this CPU (and operating system) supports; detected once.
 SimdLevel bestSimdLevel();
+// The level the waveform processing runs at: the best one unless limited, which lets tests and
+// benchmarks run every level on one machine (the levels give identical results).
+SimdLevel activeSimdLevel();
+void limitSimdLevel(SimdLevel maximum);
 const char* simdLevelName(SimdLevel level);
 
 constexpr int MAX_PHASE_WEIGHTS = 128;
@@ -33,6 +42,29 @@ struct PhaseWeights {
 // factors leave `out.interp` at 0 and return false.
 bool buildPhaseWeights(const float* tmpl, int interp, PhaseWeights& out);
 
+// The raw waveform as floats (the return buffer) and as doubles for the per-phase sums.
+void widen(const std::int16_t* waveform, int samples, float* raw, double* wide, SimdLevel level);
+
+// The last outputs of a correlation of length n, where the template hangs over the end of the
+// record and only its first n - k entries count: weights per output, grouped by phase so that
+// consecutive outputs of one phase are consecutive lanes.
+struct TailWeights {
+    static constexpr int GROUP = 8; // outputs of one phase computed together
+    int interp = 0;                 // 0: not usable
+    int taps = 0;
+    int n = 0;                  // the correlation length they were made for
+    int start = 0;              // first such output: max(0, n - TEMPLATE_LENGTH + 1)
+    std::array<int, 8> first{}; // first such output of each phase
+    std::array<int, 8> count{}; // such outputs of each phase
+    int groups = 0;             // groups of GROUP outputs per phase
+    int stride = 0;             // entries per tap row: groups * GROUP
+    std::vector<double> w;      // w[(r * taps + u) * stride + j]: tap u of output j of phase r
+    std::vector<int> groupTaps; // taps the outputs of each group need
+};
+// Made whenever the length or the factor changes (configuration time); false for factors
+// without a per-phase form.
+bool buildTailWeights(const float* tmpl, int interp, int n, TailWeights& out);
+
 // Entries [j0, j1) of the interpolated waveform of `samples` raw values: `interp` entries per
 // raw step, entry s of step i = float(s * step + raw[i]) with step = float(raw[i+1] - raw[i]) /
 // float(interpolation); the last raw sample is repeated `interp` times.
@@ -45,11 +77,13 @@ void interpolate(const float* raw, int samples, double interpolation, int interp
 // Only entries [k0, k1) of xc are written.
 void correlatePhases(const double* rawWide, const PhaseWeights& weights, int k0, int k1, float* xc,
                      SimdLevel level);
-// The same outputs from the interpolated waveform itself (any factor); reads up to 128 entries
-// past the last interior window.
-void correlateInterior(const float* interpolated, const float* tmpl, int k0, int k1, float* xc,
-                       SimdLevel level);
-// Any outputs [k0, k1) with the template cut at the end of the n interpolated entries.
-void correlateTail(const float* interpolated, int n, const float* tmpl, int k0, int k1, float* xc);
+// Outputs [k0, k1) with k >= tail.start (the template over the end), from the same raw doubles.
+void correlateTail(const double* rawWide, const TailWeights& tail, int k0, int k1, float* xc,
+                   SimdLevel level);
+// Outputs [k0, k1) straight from the interpolated waveform (any factor): the template hanging
+// over the end of the record meets the zeros that must follow the n interpolated entries (at
+// least 128 of them past the last output's window). Only entries [k0, k1) of xc are written.
+void correlateDirect(const float* interpolated, const float* tmpl, int k0, int k1, float* xc,
+                     SimdLevel level);
 
 } // namespace quarv::xcorr

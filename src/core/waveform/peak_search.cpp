@@ -1,6 +1,7 @@
 #include "core/waveform/peak_search.hpp"
 
 #include "core/waveform/constants.hpp"
+#include "core/waveform/correlation.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -70,25 +71,38 @@ void withdraw(float* eligible, int first, int last, int a, int b) {
     }
 }
 
-// Highest eligible value over [first, last) and the lowest index holding it.
-int strongest(const float* e, int first, int last) {
-    typedef float V __attribute__((vector_size(32)));
-    constexpr int L = 8;
-    V mx = V{} + kIneligible;
-    int k = first;
-    for (; k + L <= last; k += L) {
-        V v;
-        std::memcpy(&v, e + k, sizeof v);
-        mx = v > mx ? v : mx;
+enum ScanMode { Heights, Build, Stored };
+
+// The scan, compiled once per instruction-set level: vector comparisons are lowered when a
+// function is compiled, so each level needs its own copy of the code under its own target.
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
+#define QUARV_SCAN_NAMESPACE scan512
+#define QUARV_SCAN_LANES 16
+#include "core/waveform/peak_scan_level.hpp"
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#define QUARV_SCAN_NAMESPACE scan256
+#define QUARV_SCAN_LANES 8
+#include "core/waveform/peak_scan_level.hpp"
+#pragma GCC pop_options
+
+#define QUARV_SCAN_NAMESPACE scan128
+#define QUARV_SCAN_LANES 4
+#include "core/waveform/peak_scan_level.hpp"
+
+template <int mode> int strongestAt(const float* m, float* e, int first, int last) {
+    switch (xcorr::activeSimdLevel()) {
+    case xcorr::SimdLevel::Avx512:
+        return scan512::strongest<mode>(m, e, first, last);
+    case xcorr::SimdLevel::Avx2:
+        return scan256::strongest<mode>(m, e, first, last);
+    case xcorr::SimdLevel::Baseline:
+        break;
     }
-    float best = kIneligible;
-    for (int l = 0; l < L; ++l) best = mx[l] > best ? mx[l] : best;
-    for (; k < last; ++k) best = e[k] > best ? e[k] : best;
-    // The system's scan keeps its running maximum from START_HEIGHT with a strict test.
-    if (!(best > START_HEIGHT)) return -1;
-    for (k = first; k < last; ++k)
-        if (e[k] == best) return k;
-    return -1;
+    return scan128::strongest<mode>(m, e, first, last);
 }
 
 } // namespace
@@ -100,18 +114,18 @@ bool findReturnPeak(Correlation& c, int searchStart, int searchEnd, std::uint8_t
     const int last = searchEnd - CANDIDATE_SPAN;
     if (last <= first) return false;
     const float* m = c.m;
-    for (int k = first; k < last; ++k)
-        eligible[k] =
-            (m[k - CANDIDATE_SPAN] < m[k] && m[k + CANDIDATE_SPAN] < m[k]) ? m[k] : kIneligible;
     float best = START_HEIGHT;
+    // The first scan works from the heights alone; only when a candidate is refused are the
+    // eligible values stored, so that later scans see the withdrawn points.
+    bool stored = false;
     for (int iteration = 0; iteration < MAX_ITERATIONS; ++iteration) {
-        const int k = strongest(eligible, first, last);
+        const int k = stored ? strongestAt<Stored>(m, eligible, first, last)
+                             : strongestAt<Heights>(m, eligible, first, last);
         if (k < 0) break;
         const Width w = measureWidth(c, k, searchEnd, valid);
         // Without feet nothing is cleared, so the same candidate would come back in every
         // remaining iteration: the result is settled.
         if (!w.ok) break;
-        withdraw(eligible, first, last, w.left, w.right);
         if (w.width > MIN_WIDTH && w.width < MAX_WIDTH && best < m[k]) {
             // Later candidates are no higher, so none could replace this one.
             index = k;
@@ -120,6 +134,11 @@ bool findReturnPeak(Correlation& c, int searchStart, int searchEnd, std::uint8_t
         const int a = std::max(k - CANDIDATE_SPAN, searchStart);
         const int b = std::min(k + CANDIDATE_SPAN, searchEnd);
         if (b > a) std::memset(valid + a, 0, static_cast<std::size_t>(b - a));
+        if (!stored) {
+            strongestAt<Build>(m, eligible, first, last);
+            stored = true;
+        }
+        withdraw(eligible, first, last, w.left, w.right);
         withdraw(eligible, first, last, a, b);
     }
     return false;

@@ -136,6 +136,11 @@ bool WaveformProcessor::allocateBuffers() {
     for (std::size_t j = 0; j < std::min<std::size_t>(TEMPLATE_LENGTH, cap); ++j)
         t[j] = static_cast<float>(pulseTemplate_[j]);
     xcorr::buildPhaseWeights(t, interp_, weights_);
+    xcorr::buildTailWeights(t, interp_, length_, tail_);
+    // The correlation's tail reads past the interpolated waveform: zeros there, also when a
+    // larger earlier setting left values behind (waveforms only write the first N entries).
+    std::fill(interpBuffer_.data() + n,
+              interpBuffer_.data() + interpBuffer_.size() + BUFFER_PAD_ENTRIES, 0.0f);
 
     computeSearchWindow();
     ready_ = true;
@@ -169,22 +174,17 @@ void WaveformProcessor::computeSearchWindow() {
 void WaveformProcessor::computeCorrelation(int from, int to) {
     const int n = length_;
     float* xc = xcBuffer_.data();
-    const float* t = templateBuffer_.data();
-    const auto level = xcorr::bestSimdLevel();
-    // Interior: the template lies wholly on the record. Tail: it hangs over the end.
-    const int interiorEnd = std::max(0, n - TEMPLATE_LENGTH + 1);
-    const int a = std::min(from, interiorEnd), b = std::min(to, interiorEnd);
-    if (weights_.interp != 0)
-        xcorr::correlatePhases(rawWide_.data(), weights_, a, b, xc, level);
-    else
-        xcorr::correlateInterior(interpBuffer_.data(), t, a, b, xc, level);
-    const int tailFrom = std::max(from, interiorEnd);
-    if (to > tailFrom) {
-        if (!fullCorrelation_ && weights_.interp != 0)
-            xcorr::interpolate(rawBuffer_.data(), samplesPerPulse(), processing_.interpolation(),
-                               interp_, tailFrom, n, interpBuffer_.data());
-        xcorr::correlateTail(interpBuffer_.data(), n, t, tailFrom, to, xc);
+    const auto level = xcorr::activeSimdLevel();
+    if (weights_.interp == 0) {
+        xcorr::correlateDirect(interpBuffer_.data(), templateBuffer_.data(), from, to, xc, level);
+        return;
     }
+    // Per-phase sums where the template lies wholly on the record; where it hangs over the end,
+    // per-output weights of the template cut at the record's end.
+    const int interiorEnd = std::max(0, n - TEMPLATE_LENGTH + 1);
+    xcorr::correlatePhases(rawWide_.data(), weights_, std::min(from, interiorEnd),
+                           std::min(to, interiorEnd), xc, level);
+    xcorr::correlateTail(rawWide_.data(), tail_, std::max(from, interiorEnd), to, xc, level);
 }
 
 void WaveformProcessor::ensureCorrelation(int from, int to) {
@@ -230,10 +230,7 @@ bool WaveformProcessor::matchedFilter(const std::int16_t* waveform, double& posi
 
     float* raw = rawBuffer_.data();
     double* wide = rawWide_.data();
-    for (int i = 0; i < samples; ++i) {
-        raw[i] = static_cast<float>(waveform[i]);
-        wide[i] = static_cast<double>(waveform[i]);
-    }
+    xcorr::widen(waveform, samples, raw, wide, xcorr::activeSimdLevel());
     // After the record: the per-phase sums see the last sample repeated (as the interpolation
     // does), and the SNR noise windows of a record shorter than 10 samples see zeros.
     wide[samples] = wide[samples - 1];

@@ -200,6 +200,7 @@ private:
     AlignedBuffer<double> rawWide_;
     AlignedBuffer<float> eligible_;
     xcorr::PhaseWeights weights_;
+    xcorr::TailWeights tail_;
     AllocateFn allocate_ = nullptr;
     void* allocateContext_ = nullptr;
     int interp_ = 0;

@@ -1,5 +1,6 @@
 #include "core/waveform/correlation.hpp"
 
+#include "core/waveform/waveform_fixture.hpp"
 #include "support/plain_matched_filter.hpp"
 
 #include <gtest/gtest.h>
@@ -12,13 +13,6 @@ namespace quarv {
 namespace {
 
 using xcorr::SimdLevel;
-
-std::vector<SimdLevel> supportedLevels() {
-    std::vector<SimdLevel> levels{SimdLevel::Baseline};
-    if (xcorr::bestSimdLevel() != SimdLevel::Baseline) levels.push_back(SimdLevel::Avx2);
-    if (xcorr::bestSimdLevel() == SimdLevel::Avx512) levels.push_back(SimdLevel::Avx512);
-    return levels;
-}
 
 std::vector<float> gaussianTemplate() {
     std::vector<float> t(TEMPLATE_LENGTH);
@@ -47,11 +41,15 @@ std::vector<float> correlateAll(const Signal& s, const std::vector<float>& t, Si
     std::vector<float> xc(s.n + 256, -1.0f);
     const int interior = std::max(0, s.n - TEMPLATE_LENGTH + 1);
     xcorr::PhaseWeights w;
-    if (xcorr::buildPhaseWeights(t.data(), s.interp, w))
+    xcorr::TailWeights tail;
+    if (xcorr::buildPhaseWeights(t.data(), s.interp, w)) {
+        EXPECT_TRUE(xcorr::buildTailWeights(t.data(), s.interp, s.n, tail));
+        EXPECT_EQ(tail.start, interior);
         xcorr::correlatePhases(s.wide.data(), w, 0, interior, xc.data(), level);
-    else
-        xcorr::correlateInterior(s.x.data(), t.data(), 0, interior, xc.data(), level);
-    xcorr::correlateTail(s.x.data(), s.n, t.data(), interior, s.n, xc.data());
+        xcorr::correlateTail(s.wide.data(), tail, interior, s.n, xc.data(), level);
+    } else {
+        xcorr::correlateDirect(s.x.data(), t.data(), 0, s.n, xc.data(), level);
+    }
     return xc;
 }
 
@@ -107,7 +105,7 @@ TEST(Correlation, EqualsExactSumWithinFloatRoundingAtEveryLevel) {
         for (int interp : {1, 2, 3, 4, 8}) {
             Signal s(interp == 1 ? 300 : 600, interp, rng);
             std::vector<float> first;
-            for (SimdLevel level : supportedLevels()) {
+            for (SimdLevel level : test::supportedLevels()) {
                 const std::vector<float> xc = correlateAll(s, *tmpl, level);
                 for (int k = 0; k < s.n; ++k) {
                     long double exact = 0, magnitude = 0;
@@ -151,14 +149,14 @@ TEST(Correlation, WritesOnlyTheRequestedOutputs) {
     xcorr::PhaseWeights w;
     ASSERT_TRUE(xcorr::buildPhaseWeights(t.data(), 4, w));
     const std::pair<int, int> spans[] = {{0, 1}, {3, 4}, {5, 70}, {61, 130}, {1001, 2301}};
-    for (SimdLevel level : supportedLevels()) {
+    for (SimdLevel level : test::supportedLevels()) {
         for (auto [k0, k1] : spans) {
             std::vector<float> xc(s.n + 256, -7.0f);
             xcorr::correlatePhases(s.wide.data(), w, k0, k1, xc.data(), level);
             for (int k = 0; k < s.n; ++k)
                 ASSERT_EQ(xc[k], k >= k0 && k < k1 ? whole[k] : -7.0f) << k0 << " " << k;
             std::fill(xc.begin(), xc.end(), -7.0f);
-            xcorr::correlateInterior(s.x.data(), t.data(), k0, k1, xc.data(), level);
+            xcorr::correlateDirect(s.x.data(), t.data(), k0, k1, xc.data(), level);
             for (int k = 0; k < s.n; ++k) {
                 if (k < k0 || k >= k1) {
                     ASSERT_EQ(xc[k], -7.0f) << k0 << " " << k;

@@ -1,5 +1,6 @@
 #include "core/waveform/peak_search.hpp"
 
+#include "core/waveform/waveform_fixture.hpp"
 #include "support/plain_matched_filter.hpp"
 
 #include <gtest/gtest.h>
@@ -160,29 +161,32 @@ std::vector<float> randomCurve(std::mt19937_64& rng, int n) {
     return m;
 }
 
-TEST(PeakSearch, AgreesWithTheLiteralSearchOnRandomCurves) {
-    std::mt19937_64 rng(2024);
-    int found = 0;
-    for (int trial = 0; trial < 1500; ++trial) {
-        const int n = trial % 3 == 0 ? 600 : 2400;
-        const auto m = randomCurve(rng, n);
-        std::uniform_int_distribution<int> pos(0, n);
-        int a = pos(rng), b = pos(rng);
-        if (a > b) std::swap(a, b);
-        if (trial % 4 == 0) b = n;
-        if (trial % 5 == 0) a = 20;
-        std::vector<std::uint8_t> valid(n + 1);
-        int expectedIndex = -1;
-        const bool expected =
-            test::plainFindReturnPeak(m.data(), n, a, b, valid.data(), expectedIndex);
-        const Search s(m, a, b);
-        ASSERT_EQ(s.found, expected) << "trial " << trial;
-        if (expected) {
-            ASSERT_EQ(s.index, expectedIndex) << "trial " << trial;
-            ++found;
+TEST(PeakSearch, AgreesWithTheLiteralSearchOnRandomCurvesAtEveryLevel) {
+    for (xcorr::SimdLevel level : test::supportedLevels()) {
+        test::SimdLimit limit(level);
+        std::mt19937_64 rng(2024);
+        int found = 0;
+        for (int trial = 0; trial < 600; ++trial) {
+            const int n = trial % 3 == 0 ? 600 : 2400;
+            const auto m = randomCurve(rng, n);
+            std::uniform_int_distribution<int> pos(0, n);
+            int a = pos(rng), b = pos(rng);
+            if (a > b) std::swap(a, b);
+            if (trial % 4 == 0) b = n;
+            if (trial % 5 == 0) a = 20;
+            std::vector<std::uint8_t> valid(n + 1);
+            int expectedIndex = -1;
+            const bool expected =
+                test::plainFindReturnPeak(m.data(), n, a, b, valid.data(), expectedIndex);
+            const Search s(m, a, b);
+            ASSERT_EQ(s.found, expected) << xcorr::simdLevelName(level) << " trial " << trial;
+            if (expected) {
+                ASSERT_EQ(s.index, expectedIndex) << xcorr::simdLevelName(level) << " " << trial;
+                ++found;
+            }
         }
+        EXPECT_GT(found, 60); // the corpus exercises both outcomes
     }
-    EXPECT_GT(found, 150); // the corpus exercises both outcomes
 }
 
 // The lazy protocol: entries below lo are not there until the search asks for them.

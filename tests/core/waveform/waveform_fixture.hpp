@@ -6,6 +6,7 @@
 #include "core/app/message_sink.hpp"
 #include "core/config/config_root.hpp"
 #include "core/config/records.hpp"
+#include "core/waveform/correlation.hpp"
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,25 @@
 #include <vector>
 
 namespace quarv::test {
+
+// Every instruction-set level this CPU can run, lowest first.
+inline std::vector<xcorr::SimdLevel> supportedLevels() {
+    std::vector<xcorr::SimdLevel> levels{xcorr::SimdLevel::Baseline};
+    if (xcorr::bestSimdLevel() != xcorr::SimdLevel::Baseline)
+        levels.push_back(xcorr::SimdLevel::Avx2);
+    if (xcorr::bestSimdLevel() == xcorr::SimdLevel::Avx512)
+        levels.push_back(xcorr::SimdLevel::Avx512);
+    return levels;
+}
+
+// Runs the processing at one level for the scope's lifetime.
+class SimdLimit {
+public:
+    explicit SimdLimit(xcorr::SimdLevel level) { xcorr::limitSimdLevel(level); }
+    ~SimdLimit() { xcorr::limitSimdLevel(xcorr::SimdLevel::Avx512); }
+    SimdLimit(const SimdLimit&) = delete;
+    SimdLimit& operator=(const SimdLimit&) = delete;
+};
 
 struct Setting {
     int samples = 600;
