@@ -200,6 +200,36 @@ TEST(EngineRun, TruncatedFileStopsAtItsLastCompleteLine) {
     EXPECT_EQ(e.sink.last(), "ERROR, Processing, no complete scan line in file: " + file.string());
 }
 
+// The original engine held 2048 shots, 3,072,000 samples per line and 2047 lines for the
+// filters; here the arrays follow the header, so larger files run in full.
+TEST(EngineRun, FilesBeyondTheOldCapacitiesAreSizedFromTheHeader) {
+    struct Case {
+        std::uint16_t shots, lines, samples;
+        std::uint8_t clutter;
+    };
+    for (const Case& c : {Case{2100, 2, 1500, 0}, Case{3, 2100, 300, 1}}) {
+        Engine e(2);
+        RecordingSpec spec;
+        spec.shots = c.shots;
+        spec.lines = c.lines;
+        spec.samples = c.samples;
+        const auto file = e.path("big.raw");
+        ASSERT_TRUE(test::writeRecording(file, spec));
+        e.store->layer(0).neighbourFilter = c.clutter;
+        e.store->layer(0).filterDistance = 10.0;
+        ASSERT_TRUE(e.process(file, 0));
+        EXPECT_TRUE(e.sink.messages().empty()) << e.sink.last();
+        const auto points = e.points(0);
+        ASSERT_EQ(points.size(), std::size_t{c.shots} * c.lines);
+        EXPECT_EQ(points.back().line, c.lines - 1);
+        EXPECT_EQ(points.back().sequence, points.size() - 1);
+        if (c.clutter) {
+            EXPECT_EQ(e.session->engine().filters().lineStart().size(), c.lines + 2u);
+            EXPECT_EQ(e.session->engine().filters().lineStart()[c.lines - 1], 3u * (c.lines - 1));
+        }
+    }
+}
+
 TEST(EngineRun, KindsThatMakeNoPoints) {
     struct Case {
         std::uint8_t scanType;

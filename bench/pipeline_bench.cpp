@@ -1,0 +1,193 @@
+// End to end: a simulated recording of 200 lines x 1000 shots x 600 samples (about 243 MB) is
+// processed by the engine from a warm page cache with one and with two workers, next to the two
+// figures it is judged against in the same run: reading the file once with `cat`, and the bare
+// matched filter on one core over the same waveforms. The recording is written before the
+// first benchmark (outside every timed region) and deleted when the program ends.
+#include "core/app/message_sink.hpp"
+#include "core/app/notifier.hpp"
+#include "core/cloud/cloud_renderer.hpp"
+#include "core/cloud/cloud_store.hpp"
+#include "core/config/config_root.hpp"
+#include "core/scan/processing_session.hpp"
+#include "core/scanfile/playback_file.hpp"
+#include "core/sim/simulator.hpp"
+#include "core/waveform/waveform_processor.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quarv {
+namespace {
+
+constexpr std::uint16_t kShots = 1000;
+constexpr std::uint16_t kLines = 200;
+constexpr std::uint16_t kSamples = 600;
+constexpr std::uint32_t kKernelLines = 20; // waveforms held in memory for the bare kernel
+
+struct Recording {
+    std::filesystem::path dir;
+    std::filesystem::path file;
+    ConfigRoot root;
+    std::unique_ptr<CloudStore> store;
+    std::unique_ptr<CloudRenderer> renderer;
+    std::uint64_t bytes = 0;
+    bool ok = false;
+
+    Recording() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "quarv-pipeline-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) return;
+        dir = pattern;
+        file = dir / "bench.raw";
+        root = ConfigRoot(dir / "home");
+        StderrSink sink;
+        if (!root.ensureCreated(sink)) return;
+        sim::SimOptions opt = sim::sceneDefaults("plane");
+        opt.distance = 6.0;
+        opt.scanner.shotsPerLine = kShots;
+        opt.scanner.lines = kLines;
+        opt.scanner.samplesPerPulse = kSamples;
+        sim::SimResult result;
+        if (!sim::simulate(opt, file, result, sink)) return;
+        bytes = std::filesystem::file_size(file);
+        store = std::make_unique<CloudStore>();
+        renderer = std::make_unique<CloudRenderer>(*store);
+        PointLayer& layer = store->layer(0);
+        layer.rangeMin = 0.5f;
+        layer.rangeMax = 30.0f;
+        layer.snrMin = 5.0f;
+        layer.colorTo = {255, 255, 255};
+        ok = true;
+    }
+    ~Recording() {
+        std::error_code ec;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+    }
+};
+
+Recording& recording() {
+    static Recording r;
+    return r;
+}
+
+void setRate(benchmark::State& state, std::uint64_t waveformsPerIteration) {
+    state.counters["waveforms/s"] = benchmark::Counter(static_cast<double>(waveformsPerIteration) *
+                                                           static_cast<double>(state.iterations()),
+                                                       benchmark::Counter::kIsRate);
+}
+
+// The Process command on the recording (clutter filters off: the waveforms are what is
+// measured). The first run warms the page cache and is not timed.
+void BM_PipelineEndToEnd(benchmark::State& state) {
+    Recording& r = recording();
+    if (!r.ok) {
+        state.SkipWithError("could not write the recording");
+        return;
+    }
+    NullNotifier notifier;
+    StderrSink sink;
+    r.store->layer(0).neighbourFilter = 0;
+    ProcessingSession session(*r.store, *r.renderer, r.root, sink, notifier,
+                              static_cast<unsigned>(state.range(0)));
+    const auto run = [&] {
+        // Every run starts from the same window (a run leaves its seen extent as the layer's
+        // window, which would narrow the next run's search).
+        r.store->layer(0).rangeMin = 0.5f;
+        r.store->layer(0).rangeMax = 30.0f;
+        session.openPlayback(r.file);
+        session.setRequest(ProcessRequest::ProcessPlayback);
+        session.startProcessing(0);
+        session.waitUntilIdle(std::chrono::hours(1));
+    };
+    run();
+    for (auto _ : state) run();
+    if (r.store->pointCount(0) < std::uint32_t{kShots} * kLines / 2)
+        state.SkipWithError("the run made too few points");
+    setRate(state, std::uint64_t{kShots} * kLines);
+    state.counters["points"] = r.store->pointCount(0);
+}
+BENCHMARK(BM_PipelineEndToEnd)
+    ->Arg(1)
+    ->Arg(2)
+    ->ArgName("workers")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+// One plain read of the whole file, warm.
+void BM_CatRecording(benchmark::State& state) {
+    Recording& r = recording();
+    if (!r.ok) {
+        state.SkipWithError("could not write the recording");
+        return;
+    }
+    const std::string command = "cat '" + r.file.string() + "' > /dev/null";
+    if (std::system(command.c_str()) != 0) state.SkipWithError("cat failed");
+    for (auto _ : state) benchmark::DoNotOptimize(std::system(command.c_str()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(r.bytes) * state.iterations());
+    setRate(state, std::uint64_t{kShots} * kLines);
+}
+BENCHMARK(BM_CatRecording)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// The matched filter alone on one core, over the waveforms of the first lines held in memory,
+// set up as the workers are (the correlation computed where the peak search looks).
+void BM_BareMatchedFilter(benchmark::State& state) {
+    Recording& r = recording();
+    if (!r.ok) {
+        state.SkipWithError("could not write the recording");
+        return;
+    }
+    StderrSink sink;
+    PlaybackFile reader(sink);
+    if (!reader.open(r.file)) {
+        state.SkipWithError("cannot open the recording");
+        return;
+    }
+    ScannerCfg scanner;
+    DigitizerCfg digitizer;
+    ProcessingCfg processing;
+    EnvCfg environment;
+    CalibrationCfg calibration;
+    PanTiltCfg panTilt;
+    AttitudeBlock attitude;
+    reader.copyHeader(scanner, digitizer, processing, environment, calibration, panTilt, attitude);
+    processing.setRangeMin(0.5);
+    processing.setRangeMax(30.0);
+    WaveformProcessor processor(r.root, sink);
+    processor.setFullCorrelation(false);
+    processor.configure(digitizer, processing, calibration);
+    const std::size_t perLine = std::size_t{kShots} * kSamples;
+    std::vector<std::int16_t> samples(perLine * kKernelLines);
+    std::vector<double> horPos(kShots);
+    std::vector<std::uint32_t> words(kShots);
+    for (std::uint32_t l = 0; l < kKernelLines; ++l) {
+        float elevation = 0;
+        reader.readLineRecord(l, std::span(samples.data() + l * perLine, perLine), horPos, words,
+                              elevation);
+    }
+    const std::uint64_t count = std::uint64_t{kShots} * kKernelLines;
+    std::uint64_t found = 0;
+    for (auto _ : state) {
+        for (std::uint64_t w = 0; w < count; ++w) {
+            double position = 0;
+            std::uint16_t amplitude = 0;
+            bool saturated = false, hit = false;
+            found += processor.matchedFilter(samples.data() + w * kSamples, position, amplitude,
+                                             saturated, hit);
+            benchmark::DoNotOptimize(position);
+        }
+    }
+    setRate(state, count);
+    state.counters["found"] =
+        static_cast<double>(found) / static_cast<double>(count * state.iterations());
+}
+BENCHMARK(BM_BareMatchedFilter)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+} // namespace quarv
