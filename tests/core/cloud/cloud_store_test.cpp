@@ -163,7 +163,7 @@ TEST(CloudStoreConcurrency, ReadersSeeOnlyCompletePointsWhileALayerFills) {
     layer.colorMode = kColorByAmplitudeRank;
     layer.colorTo = {255, 255, 255};
 
-    constexpr std::uint32_t kPoints = 60000;
+    constexpr std::uint32_t kPoints = 30000;
     std::atomic<bool> done{false};
     std::thread filler([&] {
         for (std::uint32_t i = 0; i < kPoints; ++i) {
@@ -179,7 +179,7 @@ TEST(CloudStoreConcurrency, ReadersSeeOnlyCompletePointsWhileALayerFills) {
             p.valid = 1;
             store.addStatistics(2, p.saturated != 0, p.range, p.amplitude, p.snr, p);
             store.commit(2);
-            if (i % 5000 == 4999) {
+            if (i % 2500 == 2499) {
                 renderer.filterLayer(2);
                 renderer.colorize(2);
                 renderer.markDirty();
