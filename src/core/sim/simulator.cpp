@@ -69,11 +69,6 @@ SimOptions sceneDefaults(const std::string& scene) {
 
 namespace {
 
-struct Setup {
-    ScanHeader header;
-    std::pair<float, float> temps;
-};
-
 Ray boresight(const ForwardModel& model) {
     return model.beam(0.0f, 0.0f).ray;
 }
@@ -127,8 +122,8 @@ public:
                (rr * rr);
     }
 
-    // Traces one shot: its echoes, and the truth of its strongest one (found = false when it
-    // meets nothing or its echo lies outside the record).
+    // Traces one shot: its echoes, and the truth of its strongest one (`hit` when it meets the
+    // scene, `inRecord` when that echo also lies inside the digitiser record).
     struct Shot {
         ShotBeam beam;
         std::vector<Echo> echoes; // the window reflection first
@@ -247,7 +242,8 @@ bool simulate(const SimOptions& opt, const std::filesystem::path& path, SimResul
 
     ShotSimulator sim(opt, scene, model);
     if (opt.gain <= 0) {
-        // Automatic gain: 500 counts for the shot along the boresight (or 1 m if it misses).
+        // Automatic gain: 500 counts for the shot along the boresight (or for a target at 1 m if
+        // that shot misses).
         ShotSimulator::Shot probe;
         ShotSimulator unitGain(opt, scene, model);
         unitGain.setGain(1.0);
