@@ -1,0 +1,163 @@
+#include "core/waveform/shot.hpp"
+
+#include "core/app/message_sink.hpp"
+#include "core/scanfile/playback_file.hpp"
+#include "core/waveform/waveform_processor.hpp"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+
+namespace quarv {
+
+bool readShotWaveform(PlaybackFile& reader, std::uint64_t record, std::uint32_t pulse,
+                      std::vector<std::int16_t>& samples, double& horPos, MessageSink& sink) {
+    if (!reader.isOpen()) {
+        sink.report("ERROR, no file open for playback!");
+        return false;
+    }
+    if (reader.layoutOf() != RecordLayout::Waveform) {
+        sink.report("ERROR, shot: the file holds peak records, not waveforms");
+        return false;
+    }
+    const ScanGeometry g = reader.geometry();
+    const std::uint64_t records = reader.recordCount();
+    if (record >= records) {
+        sink.report(formatMessage("ERROR, shot: record %" PRIu64 " beyond the file (%" PRIu64
+                                  " records)",
+                                  record, records));
+        return false;
+    }
+    const std::uint32_t pulses = g.isBowtie() ? g.bowtiePulses() : g.pulsesPerRecord;
+    if (pulse >= pulses) {
+        sink.report(
+            formatMessage("ERROR, shot: pulse %u beyond the record (%u pulses)", pulse, pulses));
+        return false;
+    }
+    const std::size_t n = g.samplesPerPulse;
+    samples.assign(n, 0);
+    std::uint32_t word = 0;
+    if (g.isBowtie())
+        return reader.readBowtiePulse(pulse, static_cast<std::uint32_t>(record), samples, horPos,
+                                      word);
+    if (g.isStare()) {
+        // A stare record is read whole; its index is line x W + column.
+        const std::uint32_t w = g.shotsPerLine;
+        std::vector<double> positions(g.pulsesPerRecord);
+        std::vector<std::uint32_t> words(g.pulsesPerRecord);
+        std::vector<std::int16_t> all(std::size_t(g.pulsesPerRecord) * n);
+        float azimuth = 0, elevation = 0;
+        if (w == 0 || !reader.readStarePosition(static_cast<std::uint32_t>(record / w),
+                                                static_cast<std::uint32_t>(record % w), azimuth,
+                                                elevation, positions, words, all))
+            return false;
+        std::copy_n(all.begin() + static_cast<std::ptrdiff_t>(pulse * n), n, samples.begin());
+        horPos = positions[pulse];
+        return true;
+    }
+    float elevation = 0;
+    return reader.readPulse(pulse, static_cast<std::uint32_t>(record), samples, horPos, word,
+                            elevation);
+}
+
+bool processShot(PlaybackFile& reader, WaveformProcessor& processor, const ShotRequest& request,
+                 ShotResult& result, MessageSink& sink) {
+    ScannerCfg scanner;
+    DigitizerCfg digitizer;
+    ProcessingCfg processing;
+    EnvCfg environment;
+    CalibrationCfg calibration;
+    PanTiltCfg panTilt;
+    AttitudeBlock attitude;
+    reader.copyHeader(scanner, digitizer, processing, environment, calibration, panTilt, attitude);
+    if (!processor.configure(digitizer, processing, calibration)) return false;
+    processor.setRangeWindow(request.rangeMin.value_or(processing.rangeMin()),
+                             request.rangeMax.value_or(processing.rangeMax()));
+    if (!processor.allocateBuffers()) return false;
+    processor.setFullCorrelation(true);
+
+    std::vector<std::int16_t> samples;
+    double horPos = 0.0;
+    if (!readShotWaveform(reader, request.record, request.pulse, samples, horPos, sink))
+        return false;
+    TrailerTemperatures temperatures;
+    if (!reader.readTrailer(temperatures)) return false;
+
+    // processWaveform, keeping the corrected position in double.
+    ShotResult r;
+    double p = 0.0;
+    processor.matchedFilter(samples.data(), p, r.amplitude, r.saturated, r.found);
+    processor.rangeFromPosition(p, r.range, horPos, temperatures.first, temperatures.second);
+    r.position = p;
+    r.rawPeakIndex = processor.rawPeakIndex();
+    r.xcPeakIndex = processor.xcPeakIndex();
+    r.quadPeak = processor.quadPeak();
+    // The dialog shows both measures for every pulse, found or not.
+    r.snr = processor.computeSnr();
+    r.intensity = processor.computeXcIntensity();
+    r.horPosRange = processor.horPosRange();
+    r.horPos = horPos;
+    r.tempA = temperatures.first;
+    r.tempB = temperatures.second;
+    r.searchStart = processor.searchStart();
+    r.searchEnd = processor.searchEnd();
+    r.rawStart = processor.rawStart();
+    r.rawEnd = processor.rawEnd();
+    result = r;
+    return true;
+}
+
+namespace {
+
+void number(std::string& out, const char* key, double v, bool single) {
+    char text[64];
+    if (std::isfinite(v))
+        std::snprintf(text, sizeof text, single ? "%.9g" : "%.17g", v);
+    else
+        std::snprintf(text, sizeof text, "null");
+    out += out.size() > 1 ? ",\"" : "\"";
+    out += key;
+    out += "\":";
+    out += text;
+}
+
+void integer(std::string& out, const char* key, long long v) {
+    out += ",\"";
+    out += key;
+    out += "\":" + std::to_string(v);
+}
+
+void flag(std::string& out, const char* key, bool v) {
+    out += out.size() > 1 ? ",\"" : "\"";
+    out += key;
+    out += v ? "\":true" : "\":false";
+}
+
+} // namespace
+
+std::string shotJson(const ShotResult& r) {
+    std::string out = "{";
+    flag(out, "found", r.found);
+    integer(out, "rawPeakIndex", r.rawPeakIndex);
+    integer(out, "xcPeakIndex", r.xcPeakIndex);
+    number(out, "quadPeak", r.quadPeak, false);
+    number(out, "position", r.position, false);
+    number(out, "range", r.range, true);
+    integer(out, "amplitude", r.amplitude);
+    flag(out, "saturated", r.saturated);
+    number(out, "snr", r.snr, false);
+    number(out, "intensity", r.intensity, false);
+    number(out, "horPosRange", r.horPosRange, false);
+    number(out, "horPos", r.horPos, false);
+    number(out, "tempA", r.tempA, true);
+    number(out, "tempB", r.tempB, true);
+    integer(out, "searchStart", r.searchStart);
+    integer(out, "searchEnd", r.searchEnd);
+    integer(out, "rawStart", r.rawStart);
+    integer(out, "rawEnd", r.rawEnd);
+    out += "}";
+    return out;
+}
+
+} // namespace quarv

@@ -1,0 +1,52 @@
+// One waveform of a recording, processed the way the processing graphs dialog processes the pulse
+// it shows: the file's own digitiser, processing and calibration records (the range window
+// optionally replaced), the trailer temperatures (or the configured one), the whole correlation,
+// then SNR and intensity. Also its one-line JSON form for quarv-cli shot.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quarv {
+
+class MessageSink;
+class PlaybackFile;
+class WaveformProcessor;
+
+struct ShotRequest {
+    std::uint64_t record = 0; // record index in the file (stare files: line x W + column)
+    std::uint32_t pulse = 0;  // pulse within the record
+    std::optional<double> rangeMin, rangeMax; // replace the file's search window (metres)
+};
+
+struct ShotResult {
+    bool found = false;
+    std::uint32_t rawPeakIndex = 0, xcPeakIndex = 0;
+    double quadPeak = 0.0;
+    double position = 0.0; // final corrected position, interpolated samples
+    float range = 0.0f;
+    std::uint16_t amplitude = 0;
+    bool saturated = false;
+    double snr = 0.0, intensity = 0.0;
+    double horPosRange = 0.0, horPos = 0.0;
+    float tempA = 0.0f, tempB = 0.0f;
+    std::int32_t searchStart = 0, searchEnd = 0;
+    std::int16_t rawStart = 0, rawEnd = 0;
+};
+
+// Reads pulse `pulse` of record `record` of an open waveform file with its horizontal position.
+// False with a message when the file holds peaks, or the record or pulse is not in the file.
+bool readShotWaveform(PlaybackFile& reader, std::uint64_t record, std::uint32_t pulse,
+                      std::vector<std::int16_t>& samples, double& horPos, MessageSink& sink);
+
+// Configures `processor` from the open file and processes the requested pulse.
+bool processShot(PlaybackFile& reader, WaveformProcessor& processor, const ShotRequest& request,
+                 ShotResult& result, MessageSink& sink);
+
+// {"found":...,"rawPeakIndex":...,...} on one line: doubles with %.17g, 32-bit floats widened
+// and printed with %.9g, a value that is not a finite number as null.
+std::string shotJson(const ShotResult& result);
+
+} // namespace quarv
