@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <system_error>
 
 namespace quarv {
 
@@ -72,6 +73,13 @@ DecodedCloudRecord decodeCloudRecord(const CloudRecord& r, double amplitudeScale
 
 bool CloudFile::open(const std::filesystem::path& path, MessageSink& sink) {
     close();
+    // Only a regular file is opened: opening a FIFO or a device can block for ever. Whatever
+    // else exists under the name is not a cloud file.
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec)) {
+        sink.report("ERROR: Loading 3DC file, invalid file version");
+        return false;
+    }
     file_ = std::fopen(path.c_str(), "rb");
     if (!file_) {
         sink.report(formatMessage("ERROR opening file: %s", path.c_str()));

@@ -257,11 +257,13 @@ bool LasFile::openRead(const std::filesystem::path& path, MessageSink& sink) {
 
     std::error_code ec;
     const bool regular = std::filesystem::is_regular_file(path, ec);
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    // Only a regular file is opened: opening a FIFO or a device can block for ever.
+    if (!regular && !std::filesystem::exists(path, ec)) return false;
+    std::FILE* f = regular ? std::fopen(path.c_str(), "rb") : nullptr;
+    if (regular && !f) return false;
     const std::uintmax_t fileSize = regular ? std::filesystem::file_size(path, ec) : 0;
     auto refuse = [&](const std::string& why) {
-        std::fclose(f);
+        if (f) std::fclose(f);
         sink.report(
             formatMessage("ERROR: Loading LAS file, %s: %s", why.c_str(), fileName(path).c_str()));
         return false;

@@ -111,8 +111,14 @@ std::uint32_t peakLineRecordSize(const ScanGeometry& g);
 std::uint32_t peakStareRecordSize(const ScanGeometry& g);
 std::uint32_t recordSizeOf(RecordKind kind, const ScanGeometry& g);
 
-// File offset of record `index` of size `recordSize`: always 64-bit, files exceed 4 GiB.
+// File offset of record `index` of size `recordSize`: always 64-bit, files exceed 4 GiB. A stare
+// index (line × W + column) near 2^32 lines times a large record overflows even 64 bits; such an
+// offset saturates at kBeyondAnyFile instead of wrapping back into the file. Below it there is
+// always room for a field offset inside a record (less than 2^32), so adding one cannot wrap.
+inline constexpr std::uint64_t kBeyondAnyFile = ~std::uint64_t(0) - 0xFFFFFFFFull;
 inline std::uint64_t recordOffset(std::uint32_t recordSize, std::uint64_t index) {
+    if (recordSize != 0 && index > (kBeyondAnyFile - kScanHeaderSize) / recordSize)
+        return kBeyondAnyFile;
     return kScanHeaderSize + index * recordSize;
 }
 

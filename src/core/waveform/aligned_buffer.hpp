@@ -15,9 +15,11 @@ using AllocateFn = void* (*)(std::size_t bytes, void* context);
 
 // Entries after the usable ones that vector code may touch.
 constexpr std::size_t BUFFER_PAD_ENTRIES = 256;
-// Larger requests are refused as failed allocations: a record of 65535 samples interpolated 256
-// times would already need 64 MB per buffer.
-constexpr std::size_t BUFFER_MAX_ENTRIES = std::size_t(1) << 24;
+// Larger requests are refused as failed allocations. The sizes come from a file's header
+// (samples x interpolation factor), every processor holds eight such buffers and a run has up to
+// six processors (dialog, engine, four workers), each buffer zeroed in full: at 2^21 entries a
+// hostile header costs at most about 400 MB, while 65535 samples still interpolate 32 times.
+constexpr std::size_t BUFFER_MAX_ENTRIES = std::size_t(1) << 21;
 
 void* defaultAllocate(std::size_t bytes, void* context);
 

@@ -1,0 +1,201 @@
+// Header values that multiply into sizes and offsets, at and beyond the readers' capacities, and
+// names that are not regular files. Sizes must be exact where a file can exist and saturate or be
+// refused where it cannot; no reader may block on a FIFO.
+#include "core/app/message_sink.hpp"
+#include "core/cloud/cloud_file.hpp"
+#include "core/cloud/las_file.hpp"
+#include "core/config/bytes.hpp"
+#include "core/scanfile/playback_file.hpp"
+#include "core/scanfile/scan_header.hpp"
+#include "support/test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <future>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quarv {
+namespace {
+
+using test::TempDir;
+
+// ---- record sizes and offsets ----
+
+struct Geometry {
+    const char* name;
+    std::uint8_t scanType;
+    std::uint16_t w, p, n;
+};
+
+// The record size the layouts describe, in 64 bits.
+std::uint64_t wideRecordSize(const Geometry& g) {
+    const std::uint64_t w = g.w, p = g.p, n = g.n;
+    if (g.scanType == kScanTypeStopAndStare) return 26 + p * (12 + 2 * n);
+    if (g.scanType == kScanTypeMovingBowtie) return 18 + 80 * w + 8 * w * n;
+    return 22 + 4 * w + p * (12 + 2 * n);
+}
+
+class CapacityEdges : public ::testing::TestWithParam<Geometry> {};
+
+// Within the reader's capacity the 32-bit sizes never wrap, and the last record the largest
+// index can address is located exactly.
+TEST_P(CapacityEdges, RecordSizesAreExactAndOffsetsDoNotWrap) {
+    const Geometry c = GetParam();
+    ScanGeometry g;
+    g.shotsPerLine = c.w;
+    g.pulsesPerRecord = c.p;
+    g.samplesPerPulse = c.n;
+    g.scanType = c.scanType;
+    ASSERT_TRUE(withinReaderCapacity(g));
+    const std::uint64_t wide = wideRecordSize(c);
+    EXPECT_EQ(waveformRecordSize(g), wide);
+    const std::uint64_t lastLine = std::numeric_limits<std::uint32_t>::max();
+    EXPECT_EQ(recordOffset(waveformRecordSize(g), lastLine), kScanHeaderSize + lastLine * wide);
+    EXPECT_EQ(peakLineRecordSize(g), 22u + 4u * c.w + 32u * c.p);
+}
+
+INSTANTIATE_TEST_SUITE_P(Geometries, CapacityEdges,
+                         ::testing::Values(Geometry{"LineAtCapacity", 3, 3000, 3000, 65535},
+                                           Geometry{"StareAtCapacity", 1, 3000, 3000, 65535},
+                                           Geometry{"BowtieAtCapacity", 4, 750, 3000, 65535},
+                                           Geometry{"OneSample", 0, 1, 1, 1}),
+                         [](const ::testing::TestParamInfo<Geometry>& param) {
+                             return std::string(param.param.name);
+                         });
+
+TEST(RecordOffsets, SaturateBeyondAnyFileInsteadOfWrapping) {
+    struct Row {
+        std::uint32_t size;
+        std::uint64_t index;
+        std::uint64_t expected;
+    };
+    const std::uint32_t largest = 26 + 3000u * (12 + 2 * 65535u);
+    // A stare position (line x W + column) with a line near 2^32.
+    const std::uint64_t stareIndex = std::uint64_t(0xFFFFFFFFu) * 3000 + 3000;
+    const Row rows[] = {
+        {81622, 2, 542 + 2 * 81622ull},
+        {largest, 0xFFFFFFFFull, 542 + 0xFFFFFFFFull * largest},
+        {largest, stareIndex, kBeyondAnyFile},
+        {26, std::numeric_limits<std::uint64_t>::max(), kBeyondAnyFile},
+        {0, std::numeric_limits<std::uint64_t>::max(), 542},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::to_string(r.size) + " x " + std::to_string(r.index));
+        EXPECT_EQ(recordOffset(r.size, r.index), r.expected);
+    }
+    // Adding a field offset to a saturated offset stays beyond any file.
+    EXPECT_GT(recordOffset(largest, stareIndex) + largest, recordOffset(largest, stareIndex));
+}
+
+// ---- LAS header arithmetic ----
+
+std::vector<std::uint8_t> lasHeader(unsigned minor, std::uint16_t headerSize, unsigned format,
+                                    std::uint16_t recordLength, std::uint32_t count,
+                                    std::uint32_t offset) {
+    std::vector<std::uint8_t> b(std::max<std::size_t>(headerSize, 375), 0);
+    std::memcpy(b.data(), "LASF", 4);
+    b[24] = 1;
+    b[25] = static_cast<std::uint8_t>(minor);
+    le::store<std::uint16_t>(b.data() + 94, headerSize);
+    le::store<std::uint32_t>(b.data() + 96, offset);
+    b[104] = static_cast<std::uint8_t>(format);
+    le::store<std::uint16_t>(b.data() + 105, recordLength);
+    le::store<std::uint32_t>(b.data() + 107, count);
+    for (int i = 0; i < 3; ++i) le::store<double>(b.data() + 131 + 8 * i, 0.001);
+    return b;
+}
+
+TEST(LasHeaderArithmetic, CountsAreCheckedAgainstTheFileWithoutOverflow) {
+    struct Row {
+        const char* name;
+        std::vector<std::uint8_t> header;
+        std::uint64_t fileSize;
+        bool accepted;
+    };
+    auto with64 = [](std::vector<std::uint8_t> h, std::uint64_t count) {
+        le::store<std::uint64_t>(h.data() + 247, count);
+        return h;
+    };
+    const Row rows[] = {
+        {"count fills the file exactly", lasHeader(2, 227, 0, 20, 10, 227), 227 + 200, true},
+        {"one record more than the file", lasHeader(2, 227, 0, 20, 11, 227), 227 + 200, false},
+        {"largest 32-bit count, longest records", lasHeader(2, 227, 1, 65535, 0xFFFFFFFF, 227),
+         227 + 65535, false},
+        {"64-bit count of version 1.4", with64(lasHeader(4, 375, 6, 30, 0, 375), ~0ull), 375 + 300,
+         false},
+        {"64-bit count that fits", with64(lasHeader(4, 375, 6, 30, 0, 375), 10), 375 + 300, true},
+        {"offset to points beyond the file", lasHeader(2, 227, 0, 20, 0, 0xFFFFFFFF), 1000, false},
+        {"offset inside the header", lasHeader(2, 227, 0, 20, 0, 100), 1000, false},
+        {"header size beyond the file", lasHeader(2, 60000, 0, 20, 0, 60000), 1000, false},
+        {"record shorter than its format", lasHeader(2, 227, 3, 33, 1, 227), 1000, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        LasHeaderInfo info;
+        std::string why;
+        EXPECT_EQ(decodeLasHeader(r.header.data(), r.header.size(), r.fileSize, info, why),
+                  r.accepted)
+            << why;
+        if (!r.accepted) {
+            EXPECT_FALSE(why.empty());
+        }
+    }
+}
+
+// ---- names that are not regular files ----
+
+// Runs `open` on another thread; if it has not returned after 10 s, a writer is attached to the
+// FIFO so that the blocked open returns, and the test fails.
+bool returnsPromptly(const std::filesystem::path& fifo, std::function<bool()> open, bool& result) {
+    auto pending = std::async(std::launch::async, std::move(open));
+    if (pending.wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
+        result = pending.get();
+        return true;
+    }
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+    result = pending.get();
+    return false;
+}
+
+TEST(SpecialFiles, ReadersRefuseFifosAndFoldersWithoutBlocking) {
+    TempDir dir;
+    for (const char* name : {"x.raw", "x.3DC", "x.las"}) {
+        ASSERT_EQ(::mkfifo((dir / (std::string("fifo-") + name)).c_str(), 0600), 0);
+        std::filesystem::create_directory(dir / (std::string("dir-") + name));
+    }
+    for (const char* kind : {"fifo-", "dir-"}) {
+        SCOPED_TRACE(kind);
+        RecordingSink sink;
+        bool opened = true;
+        const auto raw = dir / (std::string(kind) + "x.raw");
+        PlaybackFile reader(sink);
+        EXPECT_TRUE(returnsPromptly(
+            raw, [&] { return reader.open(raw); }, opened));
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(sink.last(), "ERROR opening playback file: " + raw.string());
+
+        const auto cloud = dir / (std::string(kind) + "x.3DC");
+        CloudFile cloudFile;
+        EXPECT_TRUE(returnsPromptly(
+            cloud, [&] { return cloudFile.open(cloud, sink); }, opened));
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(sink.last(), "ERROR: Loading 3DC file, invalid file version");
+
+        const auto las = dir / (std::string(kind) + "x.las");
+        LasFile lasFile;
+        EXPECT_TRUE(returnsPromptly(
+            las, [&] { return lasFile.openRead(las, sink); }, opened));
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(sink.last(), "ERROR: Loading LAS file, not a LAS file: " + las.string());
+    }
+}
+
+} // namespace
+} // namespace quarv
