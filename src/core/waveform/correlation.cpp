@@ -163,29 +163,29 @@ template <int L>
 [[gnu::always_inline]] inline void interleave4(const typename Lanes<L>::D* acc, int stride,
                                                float* out) {
     using F = typename Lanes<L>::F;
-    using M = typename Lanes<L>::M;
+    // __builtin_shufflevector rather than __builtin_shuffle: GCC 12 and clang both have it.
     const F f0 = __builtin_convertvector(acc[0], F), f1 = __builtin_convertvector(acc[stride], F),
             f2 = __builtin_convertvector(acc[2 * stride], F),
             f3 = __builtin_convertvector(acc[3 * stride], F);
     F o0, o1, o2, o3;
     if constexpr (L == 8) {
-        const F lo01 = __builtin_shuffle(f0, f1, M{0, 8, 1, 9, 2, 10, 3, 11});
-        const F hi01 = __builtin_shuffle(f0, f1, M{4, 12, 5, 13, 6, 14, 7, 15});
-        const F lo23 = __builtin_shuffle(f2, f3, M{0, 8, 1, 9, 2, 10, 3, 11});
-        const F hi23 = __builtin_shuffle(f2, f3, M{4, 12, 5, 13, 6, 14, 7, 15});
-        o0 = __builtin_shuffle(lo01, lo23, M{0, 1, 8, 9, 2, 3, 10, 11});
-        o1 = __builtin_shuffle(lo01, lo23, M{4, 5, 12, 13, 6, 7, 14, 15});
-        o2 = __builtin_shuffle(hi01, hi23, M{0, 1, 8, 9, 2, 3, 10, 11});
-        o3 = __builtin_shuffle(hi01, hi23, M{4, 5, 12, 13, 6, 7, 14, 15});
+        const F lo01 = __builtin_shufflevector(f0, f1, 0, 8, 1, 9, 2, 10, 3, 11);
+        const F hi01 = __builtin_shufflevector(f0, f1, 4, 12, 5, 13, 6, 14, 7, 15);
+        const F lo23 = __builtin_shufflevector(f2, f3, 0, 8, 1, 9, 2, 10, 3, 11);
+        const F hi23 = __builtin_shufflevector(f2, f3, 4, 12, 5, 13, 6, 14, 7, 15);
+        o0 = __builtin_shufflevector(lo01, lo23, 0, 1, 8, 9, 2, 3, 10, 11);
+        o1 = __builtin_shufflevector(lo01, lo23, 4, 5, 12, 13, 6, 7, 14, 15);
+        o2 = __builtin_shufflevector(hi01, hi23, 0, 1, 8, 9, 2, 3, 10, 11);
+        o3 = __builtin_shufflevector(hi01, hi23, 4, 5, 12, 13, 6, 7, 14, 15);
     } else {
-        const F lo01 = __builtin_shuffle(f0, f1, M{0, 4, 1, 5});
-        const F hi01 = __builtin_shuffle(f0, f1, M{2, 6, 3, 7});
-        const F lo23 = __builtin_shuffle(f2, f3, M{0, 4, 1, 5});
-        const F hi23 = __builtin_shuffle(f2, f3, M{2, 6, 3, 7});
-        o0 = __builtin_shuffle(lo01, lo23, M{0, 1, 4, 5});
-        o1 = __builtin_shuffle(lo01, lo23, M{2, 3, 6, 7});
-        o2 = __builtin_shuffle(hi01, hi23, M{0, 1, 4, 5});
-        o3 = __builtin_shuffle(hi01, hi23, M{2, 3, 6, 7});
+        const F lo01 = __builtin_shufflevector(f0, f1, 0, 4, 1, 5);
+        const F hi01 = __builtin_shufflevector(f0, f1, 2, 6, 3, 7);
+        const F lo23 = __builtin_shufflevector(f2, f3, 0, 4, 1, 5);
+        const F hi23 = __builtin_shufflevector(f2, f3, 2, 6, 3, 7);
+        o0 = __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5);
+        o1 = __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7);
+        o2 = __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5);
+        o3 = __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7);
     }
     std::memcpy(out, &o0, sizeof(F));
     std::memcpy(out + L, &o1, sizeof(F));
