@@ -1,34 +1,46 @@
-// 3DC cloud files: open, then the rebuild's loop over line headers and point records until the
-// file's point total is reached, a marker does not match or the file ends, each record decoded
-// and placed through the scan geometry of the file's own header.
+// 3DC cloud files: open, then the engine's rebuild of a layer from the file (the request a
+// Process command on a ".3DC" name makes), checked against an independent walk over the line
+// headers and point records: the rebuild makes exactly one point per record the file holds before
+// the point total, a wrong marker or its end, and never reads more than the file holds.
 #include "fuzz/fuzz_targets.hpp"
 
 #include "core/app/message_sink.hpp"
+#include "core/app/notifier.hpp"
 #include "core/cloud/cloud_file.hpp"
-#include "core/scan/geometry.hpp"
+#include "core/cloud/cloud_renderer.hpp"
+#include "core/cloud/cloud_store.hpp"
+#include "core/config/config_root.hpp"
+#include "core/scan/scan_processor.hpp"
 
-#include <cmath>
+#include <algorithm>
+#include <memory>
 
 namespace quarv::fuzz {
+namespace {
 
-int cloudFile3dc(const std::uint8_t* data, std::size_t size) {
-    const std::filesystem::path path = writeScratch("input.3DC", data, size);
-    RecordingSink sink;
+// One engine for the whole fuzzing run, as the workstation has one: its layers are reserved
+// once and cost memory only as they fill.
+struct Engine {
+    NullSink sink;
+    NullNotifier notifier;
+    ConfigRoot root{scratchDir() / "engine-home"};
+    std::unique_ptr<CloudStore> store = std::make_unique<CloudStore>();
+    std::unique_ptr<CloudRenderer> renderer = std::make_unique<CloudRenderer>(*store);
+    std::unique_ptr<ScanProcessor> processor =
+        std::make_unique<ScanProcessor>(*store, *renderer, root, sink, notifier, 1);
+};
+
+Engine& engine() {
+    static Engine e;
+    return e;
+}
+
+// The records a rebuild can take: walked with a reader of its own.
+std::uint64_t recordsInFile(const std::filesystem::path& path, std::size_t size) {
+    NullSink sink;
     CloudFile file;
-    if (!file.open(path, sink)) {
-        require(!file.isOpen(), "a refused cloud file is closed");
-        require(sink.messages().size() == 1, "a refused cloud file is reported once");
-        CloudLineHeader line;
-        require(!file.readLineHeader(line), "no line header without an open file");
-        return 0;
-    }
-    require(size >= kCloudHeaderSize, "an opened cloud file holds its whole header");
-
-    const CloudFileHeader& h = file.header();
-    const double nWater = h.processing.refractiveIndex();
-    const MountRotation mount = MountRotation::fromPanTilt(h.panTilt);
+    require(file.open(path, sink), "a cloud file opens twice alike");
     const std::uint64_t total = file.cloudBlock().pointTotal;
-    const std::uint64_t bytesAfterHeader = size - kCloudHeaderSize;
     std::uint64_t read = 0, lineHeaders = 0;
     bool ended = false;
     while (read < total && !ended) {
@@ -45,14 +57,38 @@ int cloudFile3dc(const std::uint8_t* data, std::size_t size) {
             file.decode(record, p);
             // The whole metres are a signed byte: -128 is not written by us but can be read.
             require(p.range >= -128.0f && p.range <= 128.0f, "a decoded range is within +-128 m");
-            const double elDeg = elevationDegrees(line.elevationReading, h.calibration);
-            const BeamPath beam = traceBeam(p.azimuth, elDeg, h.calibration, nWater);
-            p.range = static_cast<float>(placePoint(p, beam, p.range, h.calibration, mount));
             ++read;
         }
     }
-    require(lineHeaders * kCloudLineHeaderSize + read * kCloudRecordSize <= bytesAfterHeader,
-            "the rebuild never reads more than the file holds");
+    require(lineHeaders * kCloudLineHeaderSize + read * kCloudRecordSize <= size - kCloudHeaderSize,
+            "the walk never reads more than the file holds");
+    return read;
+}
+
+} // namespace
+
+int cloudFile3dc(const std::uint8_t* data, std::size_t size) {
+    const std::filesystem::path path = writeScratch("input.3DC", data, size);
+    RecordingSink sink;
+    CloudFile file;
+    if (!file.open(path, sink)) {
+        require(!file.isOpen(), "a refused cloud file is closed");
+        require(sink.messages().size() == 1, "a refused cloud file is reported once");
+        CloudLineHeader line;
+        require(!file.readLineHeader(line), "no line header without an open file");
+        return 0;
+    }
+    require(size >= kCloudHeaderSize, "an opened cloud file holds its whole header");
+    const std::uint64_t records = recordsInFile(path, size);
+
+    Engine& e = engine();
+    e.processor->setLayer(0);
+    require(e.processor->rebuildFromCloudFile(file), "the rebuild runs on an open file");
+    const std::uint64_t expected = std::min<std::uint64_t>(records, CloudStore::MAX_LAYER_POINTS);
+    require(e.store->pointCount(0) == expected, "one point per record the file holds");
+    for (std::uint32_t i = 0; i < e.store->pointCount(0); ++i)
+        require(e.store->point(0, i).sequence == i, "points numbered in file order");
+
     file.close();
     CloudRecord record{};
     require(!file.readPoint(record), "no record after close");
