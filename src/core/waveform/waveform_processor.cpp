@@ -109,9 +109,11 @@ bool WaveformProcessor::allocateBuffers() {
 
     // Each buffer that is smaller than N is replaced, in the system's order; a buffer left
     // behind by an earlier failed attempt is retried even when capacity already says N.
+    // (At least one entry each, so that every buffer exists even for an empty record.)
+    const std::size_t need = std::max<std::size_t>(n, 1);
     auto grow = [&](auto& buffer, const char* message) {
-        if (buffer.size() >= n) return true;
-        if (buffer.allocate(n, allocate_, allocateContext_)) return true;
+        if (buffer.size() >= need) return true;
+        if (buffer.allocate(need, allocate_, allocateContext_)) return true;
         report("%s", message);
         return false;
     };
@@ -135,8 +137,16 @@ bool WaveformProcessor::allocateBuffers() {
     std::fill(t, t + cap, 0.0f);
     for (std::size_t j = 0; j < std::min<std::size_t>(TEMPLATE_LENGTH, cap); ++j)
         t[j] = static_cast<float>(pulseTemplate_[j]);
-    xcorr::buildPhaseWeights(t, interp_, weights_);
-    xcorr::buildTailWeights(t, interp_, length_, tail_);
+    // The per-phase sums hold for a whole factor only: a fractional one (which the system does
+    // not expect) steps by raw difference / factor but writes only `interp` entries per sample,
+    // and goes through the direct sum over the interpolated waveform.
+    if (processing_.interpolation() == static_cast<double>(interp_)) {
+        xcorr::buildPhaseWeights(t, interp_, weights_);
+        xcorr::buildTailWeights(t, interp_, length_, tail_);
+    } else {
+        weights_ = xcorr::PhaseWeights{};
+        tail_.interp = 0;
+    }
     // The correlation's tail reads past the interpolated waveform: zeros there, also when a
     // larger earlier setting left values behind (waveforms only write the first N entries).
     std::fill(interpBuffer_.data() + n,

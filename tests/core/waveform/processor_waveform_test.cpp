@@ -154,6 +154,62 @@ TEST_F(ProcessorWaveform, FastLazyAndLiteralAgreeOnNoisyCorpusAtEveryLevel) {
     }
 }
 
+// Short records, factors that are not 1, 2, 4 or 8, fractional, zero or absurd factors: nothing
+// reads outside its buffer (the sanitizer build watches), and what can be compared with the
+// literal implementation agrees with it.
+TEST_F(ProcessorWaveform, OddSettingsStayInsideTheirBuffers) {
+    const struct {
+        int samples;
+        double interpolation;
+        bool configures;
+    } cases[] = {{0, 4.0, true},    {1, 4.0, true},           {5, 4.0, true},    {24, 4.0, true},
+                 {30, 4.0, true},   {40, 1.0, true},          {600, 0.0, true},  {600, 0.5, true},
+                 {600, 2.5, true},  {300, 3.0, true},         {100, 16.0, true}, {200, 8.0, true},
+                 {600, 1e9, false}, {600, std::nan(""), true}};
+    std::mt19937_64 rng(17);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.samples << " x " << c.interpolation);
+        for (bool whole : {true, false}) {
+            RecordingSink sink;
+            WaveformProcessor p(root_, sink);
+            p.setFullCorrelation(whole);
+            Setting s;
+            s.samples = c.samples;
+            s.interpolation = c.interpolation;
+            EXPECT_EQ(p.configure(test::digitizerFor(s), test::processingFor(s),
+                                  test::plainCalibration()),
+                      c.configures);
+            if (!c.configures) {
+                EXPECT_EQ(sink.last(), "ERROR, Processing, allocating data interpolation buffer!");
+            }
+            std::vector<float> tmpl(TEMPLATE_LENGTH);
+            for (int j = 0; j < TEMPLATE_LENGTH; ++j)
+                tmpl[j] = static_cast<float>(p.pulseTemplate()[j]);
+            const bool comparable = c.configures && c.samples > 0 && c.interpolation >= 1.0;
+            for (int i = 0; i < 20; ++i) {
+                const auto w = test::synthWaveform(std::max(c.samples, 1), 100, 3,
+                                                   {{c.samples * (i + 0.5) / 20, 400, 0.6}}, &rng);
+                const Shot a = filter(p, w);
+                p.computeSnr();
+                p.computeXcIntensity();
+                if (!comparable) {
+                    EXPECT_FALSE(a.found);
+                    continue;
+                }
+                test::PlainMatchedFilter plain(c.samples, c.interpolation, tmpl.data());
+                const auto r = plain.run<double>(w.data(), p.searchStart(), p.searchEnd());
+                ASSERT_EQ(a.found, r.found) << i;
+                if (!a.found) continue;
+                EXPECT_EQ(p.xcPeakIndex(), static_cast<std::uint32_t>(r.xcPeakIndex));
+                EXPECT_EQ(p.rawPeakIndex(), r.rawPeakIndex);
+                if (!std::isnan(a.position)) {
+                    EXPECT_NEAR(a.position, r.position, 1e-6);
+                }
+            }
+        }
+    }
+}
+
 TEST_F(ProcessorWaveform, SnrIsPeakPowerOverNoiseVariance) {
     std::mt19937_64 rng(3);
     auto p = make(Setting{});
