@@ -89,9 +89,15 @@ int withModals(const std::function<void()>& trigger, const std::function<void(QW
     timer.setInterval(5);
     QObject::connect(&timer, &QTimer::timeout, [&] {
         QWidget* w = QApplication::activeModalWidget();
-        // A box answered once is marked: the next box may well reuse its address.
         if (w && w->isVisible() && !w->property("answeredByTest").toBool()) {
+            // Marked while it is open: a long-lived dialog shown again is a new modal.
             w->setProperty("answeredByTest", true);
+            if (auto* dialog = qobject_cast<QDialog*>(w)) {
+                QObject::connect(
+                    dialog, &QDialog::finished, dialog,
+                    [dialog] { dialog->setProperty("answeredByTest", false); },
+                    Qt::SingleShotConnection);
+            }
             ++seen;
             onModal(w);
         }
