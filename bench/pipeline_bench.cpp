@@ -14,6 +14,7 @@
 #include "core/waveform/waveform_processor.hpp"
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -76,6 +77,21 @@ Recording& recording() {
     return r;
 }
 
+// CPU time of the whole process (every thread), seconds. On a machine shared with other work
+// the wall-clock rates drift with the load; the CPU spent per waveform does not.
+double processCpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+void setCpuPerWaveform(benchmark::State& state, double cpuSeconds, std::uint64_t perIteration) {
+    state.counters["cpu_ns/waveform"] =
+        cpuSeconds * 1e9 /
+        (static_cast<double>(perIteration) * static_cast<double>(state.iterations()));
+}
+
 void setRate(benchmark::State& state, std::uint64_t waveformsPerIteration) {
     state.counters["waveforms/s"] = benchmark::Counter(static_cast<double>(waveformsPerIteration) *
                                                            static_cast<double>(state.iterations()),
@@ -106,7 +122,9 @@ void BM_PipelineEndToEnd(benchmark::State& state) {
         session.waitUntilIdle(std::chrono::hours(1));
     };
     run();
+    const double cpu0 = processCpuSeconds();
     for (auto _ : state) run();
+    setCpuPerWaveform(state, processCpuSeconds() - cpu0, std::uint64_t{kShots} * kLines);
     if (r.store->pointCount(0) < std::uint32_t{kShots} * kLines / 2)
         state.SkipWithError("the run made too few points");
     setRate(state, std::uint64_t{kShots} * kLines);
@@ -173,6 +191,7 @@ void BM_BareMatchedFilter(benchmark::State& state) {
     }
     const std::uint64_t count = std::uint64_t{kShots} * kKernelLines;
     std::uint64_t found = 0;
+    const double cpu0 = processCpuSeconds();
     for (auto _ : state) {
         for (std::uint64_t w = 0; w < count; ++w) {
             double position = 0;
@@ -183,6 +202,7 @@ void BM_BareMatchedFilter(benchmark::State& state) {
             benchmark::DoNotOptimize(position);
         }
     }
+    setCpuPerWaveform(state, processCpuSeconds() - cpu0, count);
     setRate(state, count);
     state.counters["found"] =
         static_cast<double>(found) / static_cast<double>(count * state.iterations());
