@@ -12,7 +12,11 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <vector>
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace quarv::test {
 

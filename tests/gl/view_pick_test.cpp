@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 namespace quarv::test {
@@ -286,6 +287,66 @@ TEST(GlView, EventsFromTheProcessingSideReachTheView) {
                                 std::make_unique<TargetEvent>(1.0f, 2.0f, 3.0f).release());
     QCoreApplication::processEvents();
     EXPECT_EQ(f.view->camera().target, (std::array<float, 3>{1, 2, 3}));
+}
+
+} // namespace
+} // namespace quarv::test
+
+namespace quarv::test {
+namespace {
+
+// A wall of returns 1 cm apart facing the camera at y = 5 m, with two bright reflective discs.
+struct TargetWall {
+    ViewFixture f;
+    explicit TargetWall(bool discs) {
+        f.view->setTarget(0, 5, 0);
+        f.view->resetCamera();
+        f.add(0, -5, 0); // index 0
+        for (int i = -20; i <= 20; ++i) {
+            for (int k = -15; k <= 15; ++k) {
+                CloudPoint& p = f.add(i * 0.01f, 5, k * 0.01f);
+                p.amplitude = 100.0f + static_cast<float>((i * 7 + k * 3 + 40) % 15);
+                const bool onA = std::hypot(p.x + 0.1f, p.z - 0.05f) <= 0.035f;
+                const bool onB = std::hypot(p.x - 0.1f, p.z + 0.05f) <= 0.035f;
+                if (discs && (onA || onB)) p.amplitude = 500.0f;
+            }
+        }
+    }
+    QPoint pixel(float x, float z) {
+        CloudPoint p;
+        p.x = x;
+        p.y = 5;
+        p.z = z;
+        return f.pixelOf(p);
+    }
+    std::vector<QString> click(QPoint at, bool ok = true) {
+        return messagesOf([&] { QTest::mouseDClick(f.view.get(), Qt::LeftButton, {}, at); }, ok);
+    }
+};
+
+TEST(GlView, TargetModesMeasureBetweenTargetCentres) {
+    TargetWall wall(true);
+    wall.f.view->setPickMode(kPickFirstTarget);
+    // Clicked beside disc A: its centre is taken.
+    EXPECT_EQ(wall.click(wall.pixel(-0.14f, 0.02f)),
+              std::vector<QString>{QStringLiteral("First Pt (XYZ): -0.100, 5.000, 0.050")});
+    EXPECT_EQ(wall.f.view->pickMode(), kPickSecondTarget);
+    ASSERT_NE(wall.f.view->firstPoint(), nullptr);
+    EXPECT_NEAR(wall.f.view->firstPoint()->x, -0.1f, 1e-4f);
+    // Clicked on disc B: the distance between the two centres, sqrt(0.2^2 + 0.1^2).
+    EXPECT_EQ(wall.click(wall.pixel(0.11f, -0.06f)),
+              std::vector<QString>{
+                  QStringLiteral("Second Pt (XYZ): 0.100, 5.000, -0.050    Dist(m): 0.224")});
+    EXPECT_EQ(wall.f.view->pickMode(), kPickSecondTarget);
+}
+
+TEST(GlView, NoTargetLeavesTheModeAlone) {
+    TargetWall wall(false);
+    wall.f.view->setPickMode(kPickFirstTarget);
+    EXPECT_EQ(wall.click(wall.pixel(0.0f, 0.0f)),
+              std::vector<QString>{QStringLiteral("Unable to find target!")});
+    EXPECT_EQ(wall.f.view->pickMode(), kPickFirstTarget);
+    EXPECT_EQ(wall.f.view->firstPoint(), nullptr);
 }
 
 } // namespace

@@ -14,6 +14,7 @@ struct TargetSearchParams {
     float searchRadius = 0.5f;  // metres round the picked point that are searched
     float clusterRadius = 0.2f; // metres: how far a target's points lie from its centre
     float contrast = 2.0f;      // brightest return / median return of the neighbourhood
+    float linkDistance = 0.05f; // metres between linked returns, at least (grows with spacing)
     std::uint32_t minPoints = 3;
 };
 
@@ -28,12 +29,13 @@ struct TargetResult {
 // 1. the neighbourhood is every point within searchRadius of the seed;
 // 2. its brightest return must reach `contrast` times the neighbourhood's median amplitude,
 //    else there is nothing bright to find;
-// 3. the threshold is half way between that median and the brightest amplitude; the cluster is
-//    the points at or above it within clusterRadius of the brightest one, re-centred once on
-//    their centroid;
-// 4. the cluster needs minPoints points, and at least as many of the neighbourhood's bright
-//    points must lie in it as outside it: bright ground spread over the whole neighbourhood is
-//    not a target.
+// 3. returns at or above half way between that median and the brightest amplitude are bright;
+//    the target starts at the bright return nearest the seed, so that of two targets in reach
+//    the one clicked at is found;
+// 4. the cluster is every bright return linked to the start by hops of at most 2.5 point
+//    spacings (at least linkDistance, at most half of clusterRadius);
+// 5. it needs minPoints returns, all within clusterRadius of their centroid: a bright edge or
+//    bright ground running on is not a target.
 TargetResult findTarget(const CloudPoint* const* points, std::uint32_t count,
                         const CloudPoint& seed, const TargetSearchParams& params = {});
 

@@ -73,6 +73,19 @@ TEST(TargetSearch, FindsTheCentreOfABrightDiscFromAPickNearby) {
     }
 }
 
+TEST(TargetSearch, OfTwoTargetsInReachFindsTheOneClickedAt) {
+    // 22 cm apart, both within the searched half metre; the dimmer one is clicked at.
+    const Floor floor(1.0f, {{0.4f, 0.5f, 0.03f, 600.0f}, {0.6f, 0.4f, 0.03f, 900.0f}});
+    const TargetResult a = floor.search(0.38f, 0.52f);
+    const TargetResult b = floor.search(0.63f, 0.38f);
+    ASSERT_TRUE(a.found);
+    ASSERT_TRUE(b.found);
+    EXPECT_NEAR(a.x, 0.4f, 0.002f);
+    EXPECT_NEAR(a.y, 0.5f, 0.002f);
+    EXPECT_NEAR(b.x, 0.6f, 0.002f);
+    EXPECT_NEAR(b.y, 0.4f, 0.002f);
+}
+
 TEST(TargetSearch, PicksTheTargetNearestInReachAndKeepsTiltedFloors) {
     // Two targets 1.2 m apart: each pick finds its own; the floor is tilted by 20 cm per metre.
     const Floor floor(2.6f, {{0.6f, 1.0f, 0.06f, 300.0f}, {1.8f, 1.0f, 0.06f, 900.0f}}, 0.2f);
@@ -97,6 +110,19 @@ TEST(TargetSearch, RefusesWhatIsNoTarget) {
         {"too faint", {{1.0f, 1.0f, 0.08f, 200.0f}}, 1.0f, 1.0f},
         {"bright patch wider than a target", {{1.0f, 1.0f, 0.45f, 400.0f}}, 1.0f, 1.0f},
         {"a single bright return", {{1.0f, 1.0f, 0.001f, 900.0f}}, 1.0f, 1.0f},
+        {"a bright edge running on",
+         {{1.0f, 0.2f, 0.03f, 500.0f},
+          {1.0f, 0.25f, 0.03f, 500.0f},
+          {1.0f, 0.3f, 0.03f, 500.0f},
+          {1.0f, 0.35f, 0.03f, 500.0f},
+          {1.0f, 0.4f, 0.03f, 500.0f},
+          {1.0f, 0.45f, 0.03f, 500.0f},
+          {1.0f, 0.5f, 0.03f, 500.0f},
+          {1.0f, 0.55f, 0.03f, 500.0f},
+          {1.0f, 0.6f, 0.03f, 500.0f},
+          {1.0f, 0.65f, 0.03f, 500.0f}},
+         1.05f,
+         0.4f},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
