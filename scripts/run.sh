@@ -16,3 +16,9 @@ if [ $# -eq 0 ]; then
 fi
 echo "==> quarv-cli info $1"
 ./build/quarv-cli info "$1"
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "==> No display: start it on one, e.g. xvfb-run -a bash scripts/run.sh" >&2
+  exit 1
+fi
+echo "==> quarv $1"
+exec ./build/quarv "$1"

@@ -113,8 +113,8 @@ TEST(GlDrawing, DragDrawsASubsampleAndPickingStillSeesEveryPoint) {
     EXPECT_EQ(colourCounts(s.f.frame()).size(), 9u);
 
     gl.setSubsample(true, 3); // budget of 3 points: every 4th point of the run
-    EXPECT_EQ(gl.subsampleStride(), 4u);
     const auto counts = colourCounts(s.f.frame());
+    EXPECT_EQ(gl.subsampleStride(), 4u);
     // Points 0 (black), 4 and 8 are drawn.
     EXPECT_EQ(counts, (std::map<QRgb, int>{{rgb(80, 100, 100), 1}, {rgb(160, 100, 100), 1}}));
     const QPoint third = s.f.pixelOf(s.f.store->point(0, 3));

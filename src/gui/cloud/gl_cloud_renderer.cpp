@@ -13,22 +13,26 @@ static_assert(sizeof(GlCloudRenderer::Vertex) == 16);
 GlCloudRenderer::GlCloudRenderer(CloudRenderer& core) : core_(core) {
     vertices_.setUsagePattern(QOpenGLBuffer::StaticDraw);
     pickColours_.setUsagePattern(QOpenGLBuffer::StaticDraw);
+    dragVertices_.setUsagePattern(QOpenGLBuffer::StaticDraw);
 }
 
 GlCloudRenderer::~GlCloudRenderer() = default;
 
 void GlCloudRenderer::releaseGl() {
     vertices_.destroy();
+    dragVertices_.destroy();
     pickColours_.destroy();
     pickColourCount_ = 0;
     vertexCount_ = 0;
     renderBatches_.clear();
     pickBatches_.clear();
+    dragBatches_.clear();
 }
 
 bool GlCloudRenderer::buildDisplayList() {
     renderBatches_.clear();
     pickBatches_.clear();
+    dragBatches_.clear();
     vertexCount_ = 0;
     if (!vertices_.isCreated() && !vertices_.create()) return false;
 
@@ -52,33 +56,61 @@ bool GlCloudRenderer::buildDisplayList() {
         }
     }
 
+    // The drag subsample: every k-th point of each run, in a compact buffer of its own so that a
+    // drag frame reads a million neighbouring vertices, not a million scattered ones.
+    std::uint64_t visible = 0;
+    for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) {
+        if (store.layer(l).inUse) visible += store.countVisible(l, true);
+    }
+    dragStride_ =
+        visible > budget_ ? static_cast<std::uint32_t>((visible + budget_ - 1) / budget_) : 1;
+    dragBudget_ = budget_;
+    std::vector<Vertex> drag;
+    if (dragStride_ > 1) drag.reserve(room / dragStride_ + LAYER_COUNT + 16);
+    const auto subCount = [&] { return static_cast<std::uint32_t>(drag.size()); };
+
     // The size in effect follows GL's rules: a layer point size of 0 is refused by glPointSize,
     // so the size set before it stays (1 at the start of the list).
     float current = 1.0f;
     float pickCurrent = 1.0f; // the pick pass sets only the layer sizes
     std::uint32_t n = 0;
+    std::uint32_t runFirst = 0, dragFirst = 0;
+    const auto closeRun = [&] {
+        if (n > runFirst) renderBatches_.push_back({runFirst, n - runFirst, current});
+        if (subCount() > dragFirst)
+            dragBatches_.push_back({dragFirst, subCount() - dragFirst, current});
+    };
     for (std::uint32_t l = 0; l < LAYER_COUNT && out; ++l) {
         const PointLayer& layer = store.layer(l);
         if (!layer.inUse || !layer.points) continue;
         const float layerSize = static_cast<float>(layer.pointSize);
         if (layerSize > 0) current = pickCurrent = layerSize;
         const std::uint32_t layerFirst = n;
-        std::uint32_t runFirst = n;
+        runFirst = n;
+        dragFirst = subCount();
         const std::uint32_t count = store.pointCount(l);
         for (std::uint32_t i = 0; i < count && n < room; ++i) {
             const CloudPoint& p = layer.points[i];
             if (!p.isValid()) continue;
             const Rgb c = p.loadColor();
-            out[n] = Vertex{p.x, p.y, p.z, c.r, c.g, c.b, 0};
+            const Vertex v{p.x, p.y, p.z, c.r, c.g, c.b, 0};
+            out[n] = v;
             if (c == kHighlightColor) {
-                if (n > runFirst) renderBatches_.push_back({runFirst, n - runFirst, current});
+                closeRun();
                 renderBatches_.push_back({n, 1, kHighlightPointSize});
+                if (dragStride_ > 1) {
+                    dragBatches_.push_back({subCount(), 1, kHighlightPointSize});
+                    drag.push_back(v);
+                }
                 current = layerSize > 0 ? layerSize : kHighlightPointSize;
                 runFirst = n + 1;
+                dragFirst = subCount();
+            } else if (dragStride_ > 1 && (n - runFirst) % dragStride_ == 0) {
+                drag.push_back(v);
             }
             ++n;
         }
-        if (n > runFirst) renderBatches_.push_back({runFirst, n - runFirst, current});
+        closeRun();
         if (n > layerFirst) pickBatches_.push_back({layerFirst, n - layerFirst, pickCurrent});
     }
     if (!staging.empty()) {
@@ -88,6 +120,12 @@ bool GlCloudRenderer::buildDisplayList() {
     }
     vertices_.release();
     vertexCount_ = n;
+
+    if (!drag.empty() && (dragVertices_.isCreated() || dragVertices_.create())) {
+        dragVertices_.bind();
+        dragVertices_.allocate(drag.data(), static_cast<int>(drag.size() * sizeof(Vertex)));
+        dragVertices_.release();
+    }
     core_.clearDirty();
     return true;
 }
@@ -117,38 +155,28 @@ void GlCloudRenderer::setSubsample(bool on, std::uint32_t budget) {
 }
 
 std::uint32_t GlCloudRenderer::subsampleStride() const {
-    if (!subsample_ || vertexCount_ <= budget_) return 1;
-    return (vertexCount_ + budget_ - 1) / budget_;
+    return subsample_ ? dragStride_ : 1;
 }
 
-void GlCloudRenderer::drawBatches(const std::vector<Batch>& batches, bool pickColours,
-                                  std::uint32_t stride) {
+void GlCloudRenderer::drawBatches(const std::vector<Batch>& batches, QOpenGLBuffer& buffer,
+                                  bool pickColours) {
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
     if (pickColours) {
         pickColours_.bind();
         glColorPointer(3, GL_UNSIGNED_BYTE, 4, nullptr);
-        vertices_.bind();
-        glVertexPointer(3, GL_FLOAT, sizeof(Vertex), nullptr);
-        for (const Batch& b : batches) {
-            glPointSize(b.size);
-            glDrawArrays(GL_POINTS, static_cast<GLint>(b.first), static_cast<GLsizei>(b.count));
-        }
-    } else {
-        vertices_.bind();
-        const auto step = static_cast<GLsizei>(sizeof(Vertex) * stride);
-        for (const Batch& b : batches) {
-            glPointSize(b.size);
-            // A stride of k vertices draws every k-th point of the run: a uniform subsample
-            // straight from the full buffer.
-            const std::uintptr_t base = std::uintptr_t{b.first} * sizeof(Vertex);
-            glVertexPointer(3, GL_FLOAT, step, reinterpret_cast<const void*>(base));
-            glColorPointer(3, GL_UNSIGNED_BYTE, step,
-                           reinterpret_cast<const void*>(base + offsetof(Vertex, r)));
-            glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>((b.count + stride - 1) / stride));
-        }
     }
-    vertices_.release();
+    buffer.bind();
+    glVertexPointer(3, GL_FLOAT, sizeof(Vertex), nullptr);
+    if (!pickColours) {
+        glColorPointer(3, GL_UNSIGNED_BYTE, sizeof(Vertex),
+                       reinterpret_cast<const void*>(offsetof(Vertex, r)));
+    }
+    for (const Batch& b : batches) {
+        glPointSize(b.size);
+        glDrawArrays(GL_POINTS, static_cast<GLint>(b.first), static_cast<GLsizei>(b.count));
+    }
+    buffer.release();
     glDisableClientState(GL_COLOR_ARRAY);
     glDisableClientState(GL_VERTEX_ARRAY);
 }
@@ -158,13 +186,21 @@ int GlCloudRenderer::draw(unsigned mode) {
         if (!vertices_.isCreated() || core_.dirty()) buildDisplayList();
         if (vertexCount_ > 0 && ensurePickColours(vertexCount_)) {
             glDisable(GL_DITHER); // the colours are codes: no dithering may touch them
-            drawBatches(pickBatches_, true, 1);
+            drawBatches(pickBatches_, vertices_, true);
             glEnable(GL_DITHER);
         }
     } else if (mode == kGlRender) {
-        if (!vertices_.isCreated() || core_.dirty()) buildDisplayList();
+        // A drag budget other than the one the subsample was made for needs a new subsample.
+        if (!vertices_.isCreated() || core_.dirty() || (subsample_ && dragBudget_ != budget_)) {
+            buildDisplayList();
+        }
         glClear(GL_COLOR_BUFFER_BIT);
-        if (vertexCount_ > 0) drawBatches(renderBatches_, false, subsampleStride());
+        if (vertexCount_ == 0) {
+        } else if (subsample_ && dragStride_ > 1) {
+            drawBatches(dragBatches_, dragVertices_, false);
+        } else {
+            drawBatches(renderBatches_, vertices_, false);
+        }
         glFlush();
     }
     return 1;

@@ -40,11 +40,12 @@ public:
     // point in its pick-index colour, without clearing. Other modes draw nothing. Returns 1.
     int draw(unsigned mode);
 
-    // While set, kGlRender draws a uniform subsample of at most budget points (every k-th point of
-    // each run); highlighted points are always drawn. The pick pass always draws everything.
+    // While set, kGlRender draws a uniform subsample of at most about budget points (every k-th
+    // point of each run, k = ceil(points / budget)); highlighted points are always drawn. The
+    // subsample is made with the display data. The pick pass always draws everything.
     void setSubsample(bool on, std::uint32_t budget = kDragPointBudget);
     bool subsampling() const { return subsample_; }
-    // The stride the subsample uses for the current data (1 = every point).
+    // The k of the subsample being drawn (1 = every point).
     std::uint32_t subsampleStride() const;
 
     // Drops the GL objects; call with the context current before it goes away.
@@ -60,6 +61,7 @@ public:
     };
     const std::vector<Batch>& renderBatches() const { return renderBatches_; }
     const std::vector<Batch>& pickBatches() const { return pickBatches_; }
+    const std::vector<Batch>& dragBatches() const { return dragBatches_; }
 
     // Interleaved vertex of the buffer: position and colour, 16 bytes.
     struct Vertex {
@@ -69,16 +71,19 @@ public:
 
 private:
     bool ensurePickColours(std::uint32_t n);
-    void drawBatches(const std::vector<Batch>& batches, bool pickColours, std::uint32_t stride);
+    void drawBatches(const std::vector<Batch>& batches, QOpenGLBuffer& buffer, bool pickColours);
 
     CloudRenderer& core_;
     QOpenGLBuffer vertices_{QOpenGLBuffer::VertexBuffer};
     QOpenGLBuffer pickColours_{QOpenGLBuffer::VertexBuffer};
+    QOpenGLBuffer dragVertices_{QOpenGLBuffer::VertexBuffer};
     std::uint32_t pickColourCount_ = 0;
     std::uint32_t vertexCount_ = 0;
-    std::vector<Batch> renderBatches_, pickBatches_;
+    std::vector<Batch> renderBatches_, pickBatches_, dragBatches_;
     bool subsample_ = false;
     std::uint32_t budget_ = kDragPointBudget;
+    std::uint32_t dragBudget_ = kDragPointBudget; // the budget the subsample was made for
+    std::uint32_t dragStride_ = 1;
 };
 
 // Encodes/decodes the pick index k as the colour (k >> 16, k >> 8, k) & 255.
