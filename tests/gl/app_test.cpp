@@ -17,6 +17,7 @@
 #include "gui/config/cfg_dlg.hpp"
 #include "gui/config/color_cfg.hpp"
 #include "gui/dialogs/layer_dlg.hpp"
+#include "gui/scan/ranger_quarv.hpp"
 #include "gui/scanfile/file_info_dlg.hpp"
 #include "support/test_support.hpp"
 
@@ -134,6 +135,7 @@ TEST_F(AppTest, StartUpShowsTheFrameAsConfigured) {
     EXPECT_EQ(app->view().pickMode(), kPickPointInfo);
     EXPECT_EQ(app->view().displayMode(), kDisplayPointCloud);
     EXPECT_FALSE(app->view().hasCloud());
+    EXPECT_EQ(app->rangerQuarv().windowTitle(), QStringLiteral("Build Point Cloud Dialog"));
     std::array<PointLayer, LAYER_COUNT> expected{};
     ASSERT_TRUE(readLayerList(expected.data(), LAYER_COUNT, root, "layers"));
     for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) {

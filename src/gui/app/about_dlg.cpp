@@ -8,7 +8,11 @@ namespace quarv {
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent), name_(QStringLiteral("quarv")),
       version_(QString::asprintf("Version %d.%02d", kVersionMajor, kVersionMinor)),
+      purpose_(QStringLiteral("Underwater laser scanner: recordings to point clouds")),
       ok_(QStringLiteral("OK")) {
+    QFont bold = name_.font();
+    bold.setBold(true);
+    name_.setFont(bold);
     setWindowTitle(QStringLiteral("About quarv"));
     setObjectName(QStringLiteral("CAboutDlg"));
     version_.setObjectName(QStringLiteral("version"));
@@ -16,6 +20,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     layout_.addWidget(&icon_, 0, Qt::AlignTop);
     texts_.addWidget(&name_);
     texts_.addWidget(&version_);
+    texts_.addWidget(&purpose_);
     texts_.addStretch();
     texts_.addWidget(&ok_, 0, Qt::AlignRight);
     layout_.addLayout(&texts_);

@@ -24,6 +24,7 @@ private:
     QVBoxLayout texts_;
     QLabel name_;
     QLabel version_;
+    QLabel purpose_;
     QPushButton ok_;
 };
 

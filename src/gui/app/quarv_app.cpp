@@ -13,6 +13,7 @@
 #include "gui/config/color_cfg.hpp"
 #include "gui/dialogs/layer_dlg.hpp"
 #include "gui/dialogs/proc_graph_dlg.hpp"
+#include "gui/scan/ranger_quarv.hpp"
 #include "gui/scanfile/file_info_dlg.hpp"
 
 #include <QApplication>
@@ -53,6 +54,7 @@ CquarvApp::CquarvApp(const ConfigRoot& root)
     : root_(root), sink_(this), store_(std::make_unique<CloudStore>()),
       renderer_(std::make_unique<CloudRenderer>(*store_)),
       session_(std::make_unique<ProcessingSession>(*store_, *renderer_, root_, sink_, notifier_)),
+      rangerQuarv_(std::make_unique<RangerQuarv>(*session_, sink_)),
       layerDlg_(std::make_unique<layerDlg>(*store_, sink_)),
       procGraphDlg_(std::make_unique<ProcGraphDlg>(root_, sink_)),
       cfgDlg_(std::make_unique<CfgDlg>(root_)), colorCfg_(std::make_unique<ColorCFG>(root_)),
@@ -63,14 +65,16 @@ CquarvApp::CquarvApp(const ConfigRoot& root)
 }
 
 CquarvApp::~CquarvApp() {
-    // Nothing may reach the windows once they start to go: stop the processing side first, then
-    // take the objects down in the reverse order of their making.
+    // Nothing may reach the windows once they start to go; then the objects go in the reverse
+    // order of their making (the build dialog before the session it edits, whose destruction
+    // ends the processing thread before the store it writes).
     notifier_.detach();
-    session_.reset();
     colorCfg_.reset();
     cfgDlg_.reset();
     procGraphDlg_.reset();
     layerDlg_.reset();
+    rangerQuarv_.reset();
+    session_.reset();
     frame_.reset();
 }
 
@@ -82,8 +86,9 @@ void CquarvApp::initInstance(bool maximised) {
     frame_ = std::make_unique<CMainFrame>();
     connect(frame_.get(), &CMainFrame::command, this, &CquarvApp::onCommand);
     // The dialogs open over the main window.
-    for (QDialog* d : std::initializer_list<QDialog*>{layerDlg_.get(), procGraphDlg_.get(),
-                                                      cfgDlg_.get(), colorCfg_.get()}) {
+    for (QDialog* d :
+         std::initializer_list<QDialog*>{rangerQuarv_.get(), layerDlg_.get(), procGraphDlg_.get(),
+                                         cfgDlg_.get(), colorCfg_.get()}) {
         d->setParent(frame_.get(), d->windowFlags());
     }
     if (maximised) {

@@ -1,7 +1,8 @@
 // CquarvApp: the application object. It owns, in this order, the point store and the renderer,
-// the processing session (the processing thread with its request protocol), the colour ramp and
-// the long-lived dialogs; reads the layer list at construction; creates the main frame at
-// start-up; and carries the commands of the menu and toolbar. It does no processing itself.
+// the processing session (the processing thread with its request protocol) with the build dialog
+// that edits its values, the colour ramp and the long-lived dialogs; reads the layer list at
+// construction; creates the main frame at start-up; and carries the commands of the menu and
+// toolbar. It does no processing itself.
 #pragma once
 
 #include "core/app/message_sink.hpp"
@@ -28,6 +29,7 @@ class CfgDlg;
 class ColorCFG;
 class ProcGraphDlg;
 class ProcessingSession;
+class RangerQuarv;
 class layerDlg;
 
 // Asks for the path of a file to save: caption, proposed path, filter and default suffix.
@@ -73,6 +75,7 @@ public:
     CloudStore& store() { return *store_; }
     CloudRenderer& renderer() { return *renderer_; }
     ProcessingSession& session() { return *session_; }
+    RangerQuarv& rangerQuarv() { return *rangerQuarv_; }
     ColorRamp& colorRamp() { return ramp_; }
     layerDlg& layerDialog() { return *layerDlg_; }
     ProcGraphDlg& procGraphDialog() { return *procGraphDlg_; }
@@ -97,6 +100,7 @@ private:
     std::unique_ptr<CloudStore> store_;
     std::unique_ptr<CloudRenderer> renderer_;
     std::unique_ptr<ProcessingSession> session_;
+    std::unique_ptr<RangerQuarv> rangerQuarv_;
     ColorRamp ramp_;
     std::unique_ptr<layerDlg> layerDlg_;
     std::unique_ptr<ProcGraphDlg> procGraphDlg_;
