@@ -173,12 +173,6 @@ void CChildView::mouseDoubleClickEvent(QMouseEvent* e) {
 }
 
 std::int64_t CChildView::pickIndexAt(int x, int y) {
-    makeCurrent();
-    setUpFrame();
-    glPushMatrix();
-    applyModelMatrix();
-    if (hasCloud_ && gl_) gl_->draw(kGlSelect);
-
     // Window rows count down from the top, frame-buffer rows up from the bottom: the pixel under
     // window row y is frame-buffer row height - 1 - y.
     const qreal dpr = devicePixelRatioF();
@@ -187,8 +181,20 @@ std::int64_t CChildView::pickIndexAt(int x, int y) {
     const int r = kPickSearchRadius;
     const int x0 = std::max(0, cx - r), x1 = std::min(width_ - 1, cx + r);
     const int y0 = std::max(0, cy - r), y1 = std::min(height_ - 1, cy + r);
+
+    makeCurrent();
+    // Only the searched square is ever read back, so only it is cleared and drawn: the same
+    // pixels there, without filling the rest of the window with index colours.
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(x0, y0, std::max(0, x1 - x0 + 1), std::max(0, y1 - y0 + 1));
+    setUpFrame();
+    glPushMatrix();
+    applyModelMatrix();
+    const bool inside = x0 <= x1 && y0 <= y1;
+    if (hasCloud_ && gl_ && inside) gl_->draw(kGlSelect);
+
     std::int64_t found = -1;
-    if (x0 <= x1 && y0 <= y1) {
+    if (inside) {
         const int w = x1 - x0 + 1, h = y1 - y0 + 1;
         std::vector<std::uint8_t> block(static_cast<std::size_t>(w) * h * 4);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -210,6 +216,7 @@ std::int64_t CChildView::pickIndexAt(int x, int y) {
         }
     }
     glPopMatrix();
+    glDisable(GL_SCISSOR_TEST);
     glFlush();
     doneCurrent();
     update(); // the next paint replaces the index image
