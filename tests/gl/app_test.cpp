@@ -122,6 +122,9 @@ TEST_F(AppTest, StartUpShowsTheFrameAsConfigured) {
     EXPECT_EQ(menus[3].first, "&Help");
     EXPECT_EQ(menus[3].second, QStringList({"&About quarv..."}));
     EXPECT_EQ(f.action(ID_PROCESS_RAW_PEAK)->property("commandId").toInt(), ID_PROCESS_RAW_PEAK);
+    // The commands without a menu item or button have keys.
+    EXPECT_EQ(f.action(ID_EDIT_CFG)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
+    EXPECT_EQ(f.action(ID_DISPLAY_POINT_CLOUD)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_D));
 
     // Status bar: two panes, the bar hidden, pane 0 with 17 spaces.
     CProgStatusBar& bar = f.progStatusBar();
@@ -274,8 +277,10 @@ TEST_F(AppTest, ProcessesARecordingIntoLayerOneAndSavesWhatTheCommandLineSaves) 
               std::vector<QString>{QString::fromStdString(layerStatisticsMessage(*stats))});
     EXPECT_TRUE(command(ID_LAYER_STATISTICS)[0].startsWith("Ave:  AZ:"));
 
-    // Display Point Cloud: grey by height.
-    app->onCommand(ID_DISPLAY_POINT_CLOUD);
+    // Display Point Cloud (Ctrl+D): grey by height.
+    app->frame().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&app->frame()));
+    QTest::keyClick(&app->frame(), Qt::Key_D, Qt::ControlModifier);
     std::uint32_t grey = 0, visible = 0;
     for (std::uint32_t i = 0; i < store.pointCount(0); ++i) {
         const CloudPoint& p = store.point(0, i);

@@ -73,8 +73,10 @@ QAction* CMainFrame::addCommand(QWidget* where, int id, const QString& caption) 
     QAction* a = nullptr;
     if (auto* menu = qobject_cast<QMenu*>(where)) {
         a = menu->addAction(caption);
+    } else if (auto* bar = qobject_cast<QToolBar*>(where)) {
+        a = bar->addAction(toolbarIcon(id), caption);
     } else {
-        a = static_cast<QToolBar*>(where)->addAction(toolbarIcon(id), caption);
+        a = where->addAction(caption); // a keyboard command of the window, in no menu
     }
     a->setObjectName(QStringLiteral("ID_%1").arg(id));
     a->setProperty("commandId", id);
@@ -146,6 +148,12 @@ void CMainFrame::createMenus() {
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     addCommand(help, ID_APP_ABOUT, QStringLiteral("&About quarv..."));
+
+    // The two commands that have neither a menu item nor a button are reached by keyboard.
+    addCommand(this, ID_EDIT_CFG, QStringLiteral("Edit CFG Parameters"))
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    addCommand(this, ID_DISPLAY_POINT_CLOUD, QStringLiteral("Display Point Cloud"))
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
 }
 
 QAction* CMainFrame::action(int id) const {
