@@ -186,6 +186,17 @@ void ScanProcessor::applyThreshold(std::uint32_t shots) {
         if (threshold > snr_[s]) valid_[s] = 0;
 }
 
+LineJob ScanProcessor::lineJob(std::uint32_t samplesPerWaveform) {
+    LineJob job;
+    job.waveforms = waveforms_.data();
+    job.samplesPerWaveform = samplesPerWaveform;
+    job.horPos = horPos_.data();
+    job.tempA = temperatures_.first;
+    job.tempB = temperatures_.second;
+    job.out = arrays();
+    return job;
+}
+
 bool ScanProcessor::processLine(std::uint32_t line) {
     const std::uint32_t shots = shotsPerLine_;
     const std::uint32_t samples = digitizer_.samplesPerPulse();
@@ -197,13 +208,7 @@ bool ScanProcessor::processLine(std::uint32_t line) {
             std::span(horPos_.data(), shots), std::span(shotWords_.data(), shots), elevation))
         return false;
 
-    LineJob job;
-    job.waveforms = waveforms_.data();
-    job.samplesPerWaveform = samples;
-    job.horPos = horPos_.data();
-    job.tempA = temperatures_.first;
-    job.tempB = temperatures_.second;
-    job.out = arrays();
+    LineJob job = lineJob(samples);
     // Contiguous shares: worker k takes shots [k S / n, (k + 1) S / n).
     const std::uint64_t n = workers_.size();
     std::array<bool, kWorkerLimit> started{};
@@ -232,13 +237,7 @@ bool ScanProcessor::processBowtieLine(std::uint32_t line) {
             line, std::span(waveforms_.data(), static_cast<std::size_t>(shots) * samples),
             std::span(horPos_.data(), shots), std::span(shotWords_.data(), shots), reserved))
         return false;
-    LineJob job;
-    job.waveforms = waveforms_.data();
-    job.samplesPerWaveform = samples;
-    job.horPos = horPos_.data();
-    job.tempA = temperatures_.first;
-    job.tempB = temperatures_.second;
-    job.out = arrays();
+    LineJob job = lineJob(samples);
     job.first = 0;
     job.end = shots;
     for (std::uint32_t s = 0; s < shots; ++s) takeShot(mainProcessor_, settings_, job, s);

@@ -129,6 +129,8 @@ private:
     void copyHeader(const ScannerCfg&, const DigitizerCfg&, const ProcessingCfg&, const EnvCfg&,
                     const CalibrationCfg&, const PanTiltCfg&, const AttitudeBlock&);
     LineArrays arrays();
+    // The job over the line just read: its waveforms, delays, temperatures and result arrays.
+    LineJob lineJob(std::uint32_t samplesPerWaveform);
     bool stopping() const { return stop_.load(std::memory_order_relaxed); }
 
     CloudStore& store_;
