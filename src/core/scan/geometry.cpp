@@ -107,4 +107,12 @@ double placePoint(CloudPoint& pt, const BeamPath& b, float range, const Calibrat
     return r;
 }
 
+void placeShot(CloudPoint& p, float azimuthReading, double elDeg, float range,
+               const CalibrationCfg& cal, const MountRotation& mount, double nWater) {
+    const BeamPath beam = traceBeam(azimuthReading, elDeg, cal, nWater);
+    p.range = static_cast<float>(placePoint(p, beam, range, cal, mount));
+    p.azimuth = static_cast<float>(beam.azDeg);
+    p.elevation = static_cast<float>(elDeg);
+}
+
 } // namespace quarv

@@ -52,4 +52,9 @@ void rotatePan(CloudPoint& p, float angleRad);
 double placePoint(CloudPoint& p, const BeamPath& beam, float range, const CalibrationCfg& cal,
                   const MountRotation& mount);
 
+// A shot's point from its azimuth reading, the line's elevation in degrees and the measured
+// range: x, y, z, the corrected range and the full azimuth in degrees, the elevation in degrees.
+void placeShot(CloudPoint& p, float azimuthReading, double elDeg, float range,
+               const CalibrationCfg& cal, const MountRotation& mount, double nWater);
+
 } // namespace quarv

@@ -83,6 +83,7 @@ bool ScanProcessor::sizeLineArrays(std::uint32_t shots, std::uint64_t samples,
         for (auto* v : {&valid_, &saturated_}) {
             if (v->size() < n) v->resize(n);
         }
+        if (shotPoints_.size() < n) shotPoints_.resize(n);
         if (shotWords_.size() < n) shotWords_.resize(n);
     } catch (const std::bad_alloc&) {
         sink_.report(formatMessage("ERROR, Processing, allocating line buffers (%u shots of %u "
@@ -203,12 +204,23 @@ bool ScanProcessor::processLine(std::uint32_t line) {
     if (!reader_.isOpen() || shots == 0 || line >= lines_) return false;
     clearShots(shots);
     float elevation = 0.0f;
-    if (!reader_.readLineRecord(
-            line, std::span(waveforms_.data(), static_cast<std::size_t>(shots) * samples),
-            std::span(horPos_.data(), shots), std::span(shotWords_.data(), shots), elevation))
+    if (!reader_.readLineShots(line, azimuth_, std::span(horPos_.data(), shots),
+                               std::span(shotWords_.data(), shots), elevation))
         return false;
 
+    // The workers read the samples of their own shots and place their points, so that only the
+    // hand-over and the commit in shot order are left to this thread.
+    const LinePlacement placement{settings_.snrThreshold(),
+                                  azimuth_.data(),
+                                  elevationDegrees(elevation, calibration_),
+                                  processing_.refractiveIndex(),
+                                  &calibration_,
+                                  &mount_,
+                                  shotPoints_.data()};
     LineJob job = lineJob(samples);
+    job.source = &reader_;
+    job.record = line;
+    job.placement = &placement;
     // Contiguous shares: worker k takes shots [k S / n, (k + 1) S / n).
     const std::uint64_t n = workers_.size();
     std::array<bool, kWorkerLimit> started{};
@@ -222,8 +234,7 @@ bool ScanProcessor::processLine(std::uint32_t line) {
     for (std::uint64_t k = 0; k < n; ++k)
         if (started[k]) workers_[k]->waitDone();
 
-    applyThreshold(shots);
-    lineToPoints(line, processing_.refractiveIndex());
+    commitLine(line);
     return true;
 }
 
@@ -264,29 +275,14 @@ void ScanProcessor::centroidToView(std::uint32_t layer) {
     if (store_.centroid(layer, x, y, z)) notifier_.setTarget(x, y, z);
 }
 
-void ScanProcessor::lineToPoints(std::uint32_t line, double waterIndex) {
+void ScanProcessor::commitLine(std::uint32_t line) {
     const std::uint32_t layer = currentLayer_;
-    const std::uint32_t readings = reader_.geometry().shotsPerLine;
-    float elevationReading = 0.0f;
-    reader_.readLineAngles(
-        line, std::span(azimuth_.data(), std::min<std::size_t>(readings, azimuth_.size())),
-        elevationReading);
-    const double elDeg = elevationDegrees(elevationReading, calibration_);
     for (std::uint32_t s = 0; s < shotsPerLine_; ++s) {
         if (!valid_[s]) continue;
-        const BeamPath beam = traceBeam(azimuth_[s], elDeg, calibration_, waterIndex);
         CloudPoint& p = store_.nextSlot(layer);
-        p = CloudPoint{};
-        p.range = static_cast<float>(placePoint(p, beam, range_[s], calibration_, mount_));
-        p.azimuth = static_cast<float>(beam.azDeg);
-        p.elevation = static_cast<float>(elDeg);
-        p.amplitude = static_cast<float>(amplitude_[s]);
-        p.snr = static_cast<float>(snr_[s]);
-        p.saturated = saturated_[s];
-        p.valid = 1;
+        p = shotPoints_[s];
         p.sequence = pointCounter_++;
         p.line = static_cast<std::uint16_t>(line);
-        p.peakPosition = position_[s];
         store_.addStatistics(layer, p.saturated != 0, p.range, p.amplitude, p.snr, p);
         store_.commit(layer);
     }

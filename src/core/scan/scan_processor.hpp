@@ -85,9 +85,6 @@ public:
     // The layer's centroid to the view as its centre of rotation.
     void centroidToView(std::uint32_t layer);
 
-    // The current line's points: every valid shot through the scan geometry into the layer,
-    // then the end-of-line steps (range window from the observed extent, 1-second refresh).
-    void lineToPoints(std::uint32_t line, double waterIndex);
     // One decoded peak record of a cloud file into a point (no end-of-line steps).
     void peakToPoint(float elevationReading, std::uint16_t line, float azimuthReading, float range,
                      float intensity, bool saturated, double waterIndex);
@@ -125,6 +122,9 @@ private:
     bool sizeLineArrays(std::uint32_t shots, std::uint64_t samples, std::uint32_t readings);
     void clearShots(std::uint32_t shots);
     void applyThreshold(std::uint32_t shots);
+    // The points the workers placed for the current line into the layer in shot order, then
+    // the end-of-line steps (range window from the observed extent, 1-second refresh).
+    void commitLine(std::uint32_t line);
     void endOfLayer(std::uint32_t layer);
     void copyHeader(const ScannerCfg&, const DigitizerCfg&, const ProcessingCfg&, const EnvCfg&,
                     const CalibrationCfg&, const PanTiltCfg&, const AttitudeBlock&);
@@ -150,6 +150,7 @@ private:
     std::vector<double> snr_;
     std::vector<std::uint8_t> saturated_;
     std::vector<float> azimuth_;
+    std::vector<CloudPoint> shotPoints_; // the placed point of each shot of the current line
     LaserScanSettings settings_ = LaserScanSettings::defaults();
 
     ScannerCfg scanner_;

@@ -28,6 +28,33 @@ void takeShot(WaveformProcessor& processor, const LaserScanSettings& settings, c
     }
 }
 
+void runJob(WaveformProcessor& processor, const LaserScanSettings& settings, const LineJob& job) {
+    const std::size_t n = job.samplesPerWaveform;
+    if (job.source) {
+        const std::span share(job.waveforms + std::size_t(job.first) * n,
+                              std::size_t(job.end - job.first) * n);
+        job.source->readLineSamples(job.record, job.first, job.end, share);
+    }
+    for (std::uint32_t s = job.first; s < job.end; ++s) takeShot(processor, settings, job, s);
+    const LinePlacement* place = job.placement;
+    if (!place) return;
+    const LineArrays& o = job.out;
+    for (std::uint32_t s = job.first; s < job.end; ++s) {
+        // A shot stays when its SNR reaches the threshold.
+        if (place->snrThreshold > o.snr[s]) o.valid[s] = 0;
+        if (!o.valid[s]) continue;
+        CloudPoint& p = place->points[s];
+        p = CloudPoint{};
+        placeShot(p, place->azimuth[s], place->elevationDeg, o.range[s], *place->calibration,
+                  *place->mount, place->waterIndex);
+        p.amplitude = static_cast<float>(o.amplitude[s]);
+        p.snr = static_cast<float>(o.snr[s]);
+        p.saturated = o.saturated[s];
+        p.valid = 1;
+        p.peakPosition = o.position[s];
+    }
+}
+
 ScanWorker::ScanWorker(const ConfigRoot& root, MessageSink& sink) : processor_(root, sink) {
     thread_.init("Process Scan Thread", 5, 0x10000);
     // Created taken, so that the worker's first wait blocks until a job is handed over.
@@ -75,8 +102,7 @@ void ScanWorker::loop(void* self) {
     auto& w = *static_cast<ScanWorker*>(self);
     while (w.run_.load(std::memory_order_acquire)) {
         if (!w.start_.wait()) break; // closed: the worker is being destroyed
-        for (std::uint32_t s = w.job_.first; s < w.job_.end; ++s)
-            takeShot(w.processor_, w.settings_, w.job_, s);
+        runJob(w.processor_, w.settings_, w.job_);
         w.done_.store(true, std::memory_order_release);
         w.finished_.release();
     }

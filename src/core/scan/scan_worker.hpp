@@ -4,8 +4,11 @@
 // slots of its own shots and releases its done semaphore. Both hand-overs block: nobody polls.
 #pragma once
 
+#include "core/cloud/cloud_point.hpp"
+#include "core/scan/geometry.hpp"
 #include "core/scan/laser_scan_settings.hpp"
 #include "core/scan/thread.hpp"
+#include "core/scanfile/playback_file.hpp"
 #include "core/waveform/waveform_processor.hpp"
 
 #include <atomic>
@@ -26,15 +29,33 @@ struct LineArrays {
     std::uint8_t* valid = nullptr;
 };
 
+// What turns the returns of a line into points: the SNR threshold, the line's azimuth readings
+// (one per shot) and elevation, the water's index, the calibration and the mount. A shot that
+// passes gets its point (all but the sequence number) in points[shot].
+struct LinePlacement {
+    double snrThreshold = 0;
+    const float* azimuth = nullptr;
+    double elevationDeg = 0;
+    double waterIndex = 1;
+    const CalibrationCfg* calibration = nullptr;
+    const MountRotation* mount = nullptr;
+    CloudPoint* points = nullptr;
+};
+
 // Shots [first, end) of a line: their waveforms (samples per waveform apart), horizontal
-// positions, the two trailer temperatures and where the results go.
+// positions, the two trailer temperatures and where the results go. With a source the worker
+// first reads the samples of its own shots from that record; with a placement it also applies
+// the SNR threshold and places the points of its shots.
 struct LineJob {
-    const std::int16_t* waveforms = nullptr;
+    std::int16_t* waveforms = nullptr; // written only by the reads of a job with a source
     std::uint32_t samplesPerWaveform = 0;
     const double* horPos = nullptr;
     double tempA = 0, tempB = 0;
     std::uint32_t first = 0, end = 0;
     LineArrays out;
+    const PlaybackFile* source = nullptr;
+    std::uint32_t record = 0;
+    const LinePlacement* placement = nullptr;
 };
 
 // What a return must pass to be taken, and how it is stored: the range gate (when the settings
@@ -42,6 +63,9 @@ struct LineJob {
 // 16 bits; a negative amplitude drops the shot again. Shots without a return are not taken.
 void takeShot(WaveformProcessor& processor, const LaserScanSettings& settings, const LineJob& job,
               std::uint32_t shot);
+// The whole share of a job: its samples when the job names a source, every shot through
+// takeShot, then the threshold and the points when it carries a placement.
+void runJob(WaveformProcessor& processor, const LaserScanSettings& settings, const LineJob& job);
 
 class ScanWorker {
 public:

@@ -3,6 +3,7 @@
 #include "core/config/bytes.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -206,6 +207,50 @@ bool PlaybackFile::readLineRecord(std::uint32_t record, std::span<std::int16_t> 
     readArray(base + off.horPos, horPosOut.first(p));
     readArray(base + off.words, wordsOut.first(p));
     readArray(base + off.samples, samples.first(p * n));
+    return true;
+}
+
+bool PlaybackFile::readLineShots(std::uint32_t record, std::span<float> azimuthOut,
+                                 std::span<double> horPosOut, std::span<std::uint32_t> wordsOut,
+                                 float& elevationOut) {
+    if (!requireOpen()) return false;
+    const std::size_t w = geometry_.shotsPerLine, p = geometry_.pulsesPerRecord;
+    if (azimuthOut.size() < w || horPosOut.size() < p || wordsOut.size() < p) return false;
+    const std::uint64_t base = recordOffset(recordSize(), record);
+    const LineRecordOffsets off = lineRecordOffsets(geometry_);
+    readValue(base + off.elevation, elevationOut);
+    readArray(base + off.azimuth, azimuthOut.first(w));
+    readArray(base + off.horPos, horPosOut.first(p));
+    readArray(base + off.words, wordsOut.first(p));
+    return true;
+}
+
+bool PlaybackFile::readLineSamples(std::uint32_t record, std::uint32_t first, std::uint32_t end,
+                                   std::span<std::int16_t> out) const {
+    const std::size_t n = geometry_.samplesPerPulse;
+    if (fd_ < 0 || first > end || end > geometry_.pulsesPerRecord ||
+        out.size() < std::size_t(end - first) * n)
+        return false;
+    const std::uint64_t start = recordOffset(recordSize(), record) +
+                                lineRecordOffsets(geometry_).samples +
+                                std::uint64_t(first) * n * sizeof(std::int16_t);
+    if (start >= fileSize_) return true;
+    // Whole samples only, as far as the file goes.
+    const std::uint64_t want =
+        std::min<std::uint64_t>(std::uint64_t(end - first) * n, (fileSize_ - start) / 2) * 2;
+    auto* bytes = reinterpret_cast<std::uint8_t*>(out.data());
+    std::uint64_t done = 0;
+    while (done < want) {
+        const ssize_t got =
+            ::pread(fd_, bytes + done, std::size_t(want - done), off_t(start + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += std::uint64_t(got);
+    }
+    if constexpr (std::endian::native == std::endian::big) {
+        for (std::uint64_t i = 0; i < done / 2; ++i)
+            out[i] = static_cast<std::int16_t>(le::u16(bytes + 2 * i));
+    }
     return true;
 }
 

@@ -91,6 +91,18 @@ public:
     bool readLineRecord(std::uint32_t record, std::span<std::int16_t> samples,
                         std::span<double> horPosOut, std::span<std::uint32_t> wordsOut,
                         float& elevationOut);
+    // Elevation, W azimuths, P positions and P words of line record k: everything of it but
+    // the samples.
+    bool readLineShots(std::uint32_t record, std::span<float> azimuthOut,
+                       std::span<double> horPosOut, std::span<std::uint32_t> wordsOut,
+                       float& elevationOut);
+    // The samples of pulses [first, end) of line record k into out, N per pulse. It uses nothing
+    // of the reader but the open descriptor and the header, so the workers of a line may each
+    // read their own pulses at the same time. The bytes go from the file straight into out (no
+    // bounce buffer); a record cut short fills out as far as the file goes. False without
+    // reading when no file is open, the pulses lie outside the record or out is too short.
+    bool readLineSamples(std::uint32_t record, std::uint32_t first, std::uint32_t end,
+                         std::span<std::int16_t> out) const;
     // Whole bowtie record: the prefix's 14 reserved bytes out, 4W azimuths and elevations into
     // azimuth()/elevation(), 4W positions, 4W words and 4W·N samples out.
     bool readBowtieRecord(std::uint32_t record, std::span<std::int16_t> samples,
