@@ -152,6 +152,7 @@ int runProcess(int argc, char** argv) {
 
         const ProcessRequest request = requestForPath(file.c_str());
         const int before = sink.count.load();
+        const std::uint32_t refusedBefore = session.refusedRuns();
         bool opened = false;
         if (request == ProcessRequest::ImportLas)
             opened = session.openLas(file);
@@ -169,7 +170,7 @@ int runProcess(int argc, char** argv) {
         while (!session.waitUntilIdle(std::chrono::hours(1))) {
         }
         progress.finish();
-        if (sink.count.load() != before) return 1; // the run refused the file
+        if (session.refusedRuns() != refusedBefore) return 1; // the engine refused the file
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

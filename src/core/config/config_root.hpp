@@ -8,6 +8,9 @@
 
 namespace quarv {
 
+// The matched-filter pulse template in the calibration folder.
+inline constexpr const char* kPulseTemplateName = "mf_pulse.bin";
+
 class MessageSink;
 
 class ConfigRoot {
@@ -23,7 +26,7 @@ public:
     std::filesystem::path calDir() const { return root_ / "CAL"; }
     std::filesystem::path cfgFile(const std::string& fileName) const { return cfgDir() / fileName; }
     std::filesystem::path calFile(const std::string& fileName) const { return calDir() / fileName; }
-    std::filesystem::path pulseTemplatePath() const { return calFile("mf_pulse.bin"); }
+    std::filesystem::path pulseTemplatePath() const { return calFile(kPulseTemplateName); }
 
     // On the very first start (root absent) create CFG/ and CAL/ with the shipped defaults.
     // An existing root is left alone: a file the operator removed stays removed, and the

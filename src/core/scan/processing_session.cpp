@@ -231,7 +231,10 @@ void ProcessingSession::makeCurrent(const Run& run) {
 void ProcessingSession::processPlayback(Run& run) {
     makeCurrent(run);
     engine_->loadSettings(run.settings);
-    if (!engine_->openFile(run.path)) return;
+    if (!engine_->openFile(run.path)) {
+        refusedRuns_.fetch_add(1, std::memory_order_release);
+        return;
+    }
     const std::uint32_t layer = run.layer;
     const std::uint32_t lines = engine_->lines();
     if (engine_->isBowtie()) {

@@ -86,6 +86,9 @@ public:
     // Blocks until no run is in progress and none is held (false on timeout). Everything the
     // runs wrote is then visible to the caller.
     bool waitUntilIdle(std::chrono::milliseconds timeout);
+    // Playback runs whose file the engine refused (it reported why). A run may also report
+    // problems it works around; this tells the two apart.
+    std::uint32_t refusedRuns() const { return refusedRuns_.load(std::memory_order_acquire); }
 
     // ---- the dialog's values and what it shows ----
     void setAverageWindow(std::uint32_t v) { averageWindow_ = v; }
@@ -162,6 +165,7 @@ private:
     std::atomic<bool> busy_{false};
     std::atomic<bool> continue_{true};
     std::atomic<bool> fileOpen_{false};
+    std::atomic<std::uint32_t> refusedRuns_{0};
     std::atomic<std::uint32_t> currentLayer_{0};
     std::atomic<std::uint32_t> preparations_{0};
     std::atomic<bool> stopping_{false};

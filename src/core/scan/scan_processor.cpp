@@ -6,6 +6,7 @@
 #include "core/cloud/cloud_renderer.hpp"
 #include "core/cloud/cloud_store.hpp"
 #include "core/cloud/las_file.hpp"
+#include "core/config/config_root.hpp"
 
 #include <algorithm>
 #include <new>
@@ -27,7 +28,8 @@ unsigned defaultWorkerCount() {
 ScanProcessor::ScanProcessor(CloudStore& store, CloudRenderer& renderer, const ConfigRoot& root,
                              MessageSink& sink, Notifier& notifier, unsigned workers)
     : store_(store), renderer_(renderer), sink_(sink), notifier_(notifier),
-      mainProcessor_(root, sink), reader_(sink), filters_(store, notifier) {
+      mainProcessor_(root, sink), reader_(sink), filters_(store, notifier),
+      templatePath_(root.pulseTemplatePath()) {
     mainProcessor_.setFullCorrelation(false);
     filters_.setStopFlag(&stop_);
     refreshTimer_ = std::chrono::steady_clock::now();
@@ -155,6 +157,12 @@ bool ScanProcessor::openFile(const std::filesystem::path& path) {
     settings_.setSnrThreshold(layer.snrMin);
     layerLines_[currentLayer_] = lines_;
 
+    // A missing or short template leaves the shipped pulse shape in the processors: the run
+    // goes ahead, but the operator must know the calibration folder is damaged.
+    if (!mainProcessor_.templateComplete())
+        sink_.report(formatMessage("ERROR, Processing, pulse template %s missing or short, "
+                                   "the shipped one is used",
+                                   templatePath_.c_str()));
     bool configured = mainProcessor_.configure(digitizer_, processing_, calibration_);
     for (auto& w : workers_)
         configured =

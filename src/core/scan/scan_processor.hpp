@@ -170,6 +170,7 @@ private:
     MountRotation mount_;
     std::array<std::uint32_t, LAYER_COUNT> layerLines_{};
     NeighbourFilters filters_;
+    std::filesystem::path templatePath_;
     std::vector<std::unique_ptr<ScanWorker>> workers_;
     std::atomic<bool> stop_{false};
 };

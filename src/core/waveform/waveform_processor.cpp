@@ -54,7 +54,26 @@ int intensityBaselineStart(std::uint32_t peak) {
     return a <= 0 ? 0 : static_cast<int>(a);
 }
 
-WaveformProcessor::WaveformProcessor(const ConfigRoot& root, MessageSink& sink) : sink_(sink) {
+// The template the system ships with: what stands in for a missing template file, or for the
+// values a short one lacks, so that a damaged calibration folder degrades to the stock pulse
+// shape instead of a zero template that finds nothing.
+static const std::array<double, TEMPLATE_LENGTH>& shippedTemplate() {
+    static const std::array<double, TEMPLATE_LENGTH> shipped = [] {
+        std::array<double, TEMPLATE_LENGTH> t{};
+        std::size_t count = 0;
+        const DefaultFile* files = shippedDefaults(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (std::strcmp(files[i].name, kPulseTemplateName) != 0) continue;
+            const std::size_t n = std::min<std::size_t>(TEMPLATE_LENGTH, files[i].size / 8);
+            for (std::size_t j = 0; j < n; ++j) t[j] = le::load<double>(files[i].data + 8 * j);
+        }
+        return t;
+    }();
+    return shipped;
+}
+
+WaveformProcessor::WaveformProcessor(const ConfigRoot& root, MessageSink& sink)
+    : pulseTemplate_(shippedTemplate()), sink_(sink) {
     loadPulseTemplate(root.pulseTemplatePath());
     digitizer_.setSamplesPerPulse(600);
     processing_.setInterpolation(4.0);
@@ -81,11 +100,13 @@ void WaveformProcessor::setAllocator(AllocateFn allocate, void* context) {
 }
 
 bool WaveformProcessor::loadPulseTemplate(const std::filesystem::path& path) {
+    templateComplete_ = false;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     std::uint8_t bytes[TEMPLATE_LENGTH * 8];
     const std::size_t got = std::fread(bytes, 8, TEMPLATE_LENGTH, f);
     std::fclose(f);
+    templateComplete_ = got == TEMPLATE_LENGTH;
     // Only whole values are taken; the rest of the template stays as it was.
     for (std::size_t i = 0; i < got; ++i) pulseTemplate_[i] = le::load<double>(bytes + 8 * i);
     return true;

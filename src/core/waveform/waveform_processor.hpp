@@ -59,8 +59,11 @@ public:
     bool allocateBuffers();
     // Reads 100 little-endian doubles. False, template unchanged, when the file cannot be
     // opened. A short file replaces only the values it holds. The template buffer that the
-    // correlation uses follows at the next allocateBuffers()/configure().
+    // correlation uses follows at the next allocateBuffers()/configure(). Before any file the
+    // template is the shipped one.
     bool loadPulseTemplate(const std::filesystem::path& path);
+    // Whether the last template file read held all 100 values.
+    bool templateComplete() const { return templateComplete_; }
     // Replaces rangeMin/rangeMax (metres) of the processing copy. The search window follows at
     // the next allocateBuffers()/configure().
     void setRangeWindow(double rangeMin, double rangeMax);
@@ -174,6 +177,7 @@ private:
     bool tempCompEnabled_ = true;
     bool tempCompAllowed_ = true;
     std::array<double, TEMPLATE_LENGTH> pulseTemplate_{};
+    bool templateComplete_ = false;
     MessageSink& sink_;
 
     AlignedBuffer<float> interpBuffer_;

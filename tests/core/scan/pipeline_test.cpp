@@ -200,6 +200,36 @@ TEST(EngineRun, TruncatedFileStopsAtItsLastCompleteLine) {
     EXPECT_EQ(e.sink.last(), "ERROR, Processing, no complete scan line in file: " + file.string());
 }
 
+// A damaged calibration folder: the run goes ahead on the shipped pulse shape, and says so
+// once per file opened.
+TEST(EngineRun, MissingPulseTemplateIsReportedAndTheShippedOneUsed) {
+    RecordingSpec spec;
+    spec.shots = 8;
+    spec.lines = 3;
+    test::TempDir dir;
+    const auto file = dir.path() / "scan.raw";
+    ASSERT_TRUE(test::writeRecording(file, spec, false));
+    std::vector<CloudPoint> expected;
+    {
+        Engine e(2);
+        ASSERT_TRUE(e.process(file, 0));
+        expected = e.points(0);
+    }
+    Engine e(0);
+    std::filesystem::remove(e.root.pulseTemplatePath());
+    e.start(2);
+    ASSERT_TRUE(e.process(file, 0));
+    const auto points = e.points(0);
+    ASSERT_EQ(points.size(), expected.size());
+    EXPECT_EQ(points.size(), 3u * 8u);
+    for (std::size_t i = 0; i < points.size(); ++i) EXPECT_TRUE(samePoint(points[i], expected[i]));
+    const auto messages = e.sink.messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "ERROR, Processing, pulse template " +
+                               e.root.pulseTemplatePath().string() +
+                               " missing or short, the shipped one is used");
+}
+
 // The original engine held 2048 shots, 3,072,000 samples per line and 2047 lines for the
 // filters; here the arrays follow the header, so larger files run in full.
 TEST(EngineRun, FilesBeyondTheOldCapacitiesAreSizedFromTheHeader) {

@@ -150,18 +150,47 @@ TEST_F(ProcessorSetup, TemplateFileIsReadAsLittleEndianDoubles) {
     EXPECT_EQ(p.pulseTemplate()[0], 7.0);
 }
 
-TEST_F(ProcessorSetup, MissingTemplateFileLeavesZeroTemplateAndFindsNothing) {
-    std::filesystem::remove(root_.pulseTemplatePath());
-    WaveformProcessor p(root_, sink_);
-    EXPECT_TRUE(std::all_of(p.pulseTemplate().begin(), p.pulseTemplate().end(),
-                            [](double v) { return v == 0.0; }));
+TEST_F(ProcessorSetup, MissingOrShortTemplateFileFallsBackToTheShippedPulse) {
+    const test::Setting setting;
     const auto w = test::synthWaveform(600, 100, 0, {{300, 400, 2.5}}, nullptr);
-    double position = 1;
-    std::uint16_t amplitude = 0;
-    bool saturated = false, found = true;
-    EXPECT_FALSE(p.matchedFilter(w.data(), position, amplitude, saturated, found));
-    EXPECT_FALSE(found);
-    EXPECT_TRUE(sink_.messages().empty());
+    struct Found {
+        bool hit = false;
+        double position = 0;
+    };
+    const auto run = [&](WaveformProcessor& p) {
+        EXPECT_TRUE(p.configure(test::digitizerFor(setting), test::processingFor(setting),
+                                test::plainCalibration()));
+        Found f;
+        std::uint16_t amplitude = 0;
+        bool saturated = false;
+        p.matchedFilter(w.data(), f.position, amplitude, saturated, f.hit);
+        return f;
+    };
+    WaveformProcessor stock(root_, sink_);
+    ASSERT_TRUE(stock.templateComplete());
+    const auto shipped = stock.pulseTemplate();
+    const Found expected = run(stock);
+    ASSERT_TRUE(expected.hit);
+
+    // Missing: the whole shipped template, so the same return is found.
+    std::filesystem::remove(root_.pulseTemplatePath());
+    WaveformProcessor missing(root_, sink_);
+    EXPECT_FALSE(missing.templateComplete());
+    EXPECT_EQ(missing.pulseTemplate(), shipped);
+    const Found got = run(missing);
+    EXPECT_TRUE(got.hit);
+    EXPECT_EQ(got.position, expected.position);
+
+    // Short: its whole values, the shipped ones after them.
+    std::vector<std::uint8_t> shortBytes(8 * 10 + 3);
+    for (int i = 0; i < 10; ++i) le::store<double>(shortBytes.data() + 8 * i, -1.0 - i);
+    test::writeBytes(root_.pulseTemplatePath(), shortBytes);
+    WaveformProcessor partial(root_, sink_);
+    EXPECT_FALSE(partial.templateComplete());
+    EXPECT_EQ(partial.pulseTemplate()[9], -10.0);
+    EXPECT_EQ(partial.pulseTemplate()[10], shipped[10]);
+    EXPECT_EQ(partial.pulseTemplate()[48], shipped[48]);
+    EXPECT_TRUE(sink_.messages().empty()); // the processing run reports it, once
 }
 
 struct FailingAllocator {
