@@ -7,7 +7,9 @@
 
 namespace quarv {
 
-AtomicFileWriter::~AtomicFileWriter() { abandon(); }
+AtomicFileWriter::~AtomicFileWriter() {
+    abandon();
+}
 
 bool AtomicFileWriter::open(const std::filesystem::path& target) {
     abandon();

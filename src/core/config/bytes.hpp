@@ -29,11 +29,23 @@ template <typename T> inline void store(std::uint8_t* p, T v) {
     std::memcpy(p, &v, sizeof(T));
 }
 
-inline std::uint16_t u16(const std::uint8_t* p) { return load<std::uint16_t>(p); }
-inline std::int16_t i16(const std::uint8_t* p) { return load<std::int16_t>(p); }
-inline std::uint32_t u32(const std::uint8_t* p) { return load<std::uint32_t>(p); }
-inline std::int32_t i32(const std::uint8_t* p) { return load<std::int32_t>(p); }
-inline float f32(const std::uint8_t* p) { return load<float>(p); }
-inline double f64(const std::uint8_t* p) { return load<double>(p); }
+inline std::uint16_t u16(const std::uint8_t* p) {
+    return load<std::uint16_t>(p);
+}
+inline std::int16_t i16(const std::uint8_t* p) {
+    return load<std::int16_t>(p);
+}
+inline std::uint32_t u32(const std::uint8_t* p) {
+    return load<std::uint32_t>(p);
+}
+inline std::int32_t i32(const std::uint8_t* p) {
+    return load<std::int32_t>(p);
+}
+inline float f32(const std::uint8_t* p) {
+    return load<float>(p);
+}
+inline double f64(const std::uint8_t* p) {
+    return load<double>(p);
+}
 
 } // namespace quarv::le

@@ -8,6 +8,13 @@
 
 namespace quarv {
 
+// Settings and calibration files are read only when they are regular files: a folder in their
+// place reads as missing, and a FIFO or a device would block the read for ever.
+inline bool isRegularFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
 // The matched-filter pulse template in the calibration folder.
 inline constexpr const char* kPulseTemplateName = "mf_pulse.bin";
 

@@ -18,8 +18,9 @@ bool readLayerList(PointLayer* layers, int count, const ConfigRoot& root, const 
 }
 
 bool readLayerListFile(PointLayer* layers, int count, const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in || std::filesystem::is_directory(file)) {
+    std::ifstream in;
+    if (isRegularFile(file)) in.open(file, std::ios::binary);
+    if (!in.is_open() || !in) {
         for (int i = 0; i < count; ++i) layers[i].clearSettingsAndStatistics();
         return false;
     }

@@ -28,8 +28,12 @@ protected:
 };
 
 #define QUARV_FIELD(Type, name, Setter, off)                                                       \
-    Type name() const { return get<Type>(off); }                                                   \
-    void Setter(Type v) { put<Type>(off, v); }
+    Type name() const {                                                                            \
+        return get<Type>(off);                                                                     \
+    }                                                                                              \
+    void Setter(Type v) {                                                                          \
+        put<Type>(off, v);                                                                         \
+    }
 
 struct ScannerCfg : ByteRecord<27> {
     QUARV_FIELD(std::uint16_t, shotsPerLine, setShotsPerLine, 0)

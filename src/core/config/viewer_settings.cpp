@@ -23,8 +23,7 @@ Rgb getRgb(const std::uint8_t* p) {
 template <std::size_t N>
 bool readBlock(const std::filesystem::path& file, std::array<std::uint8_t, N>& block) {
     block.fill(0);
-    std::error_code ec;
-    if (std::filesystem::is_directory(file, ec)) return false;
+    if (!isRegularFile(file)) return false;
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;
     in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(N));

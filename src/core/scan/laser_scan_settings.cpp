@@ -38,8 +38,7 @@ std::filesystem::path laserScanSettingsPath(const ConfigRoot& root) {
 bool loadLaserScanSettings(const ConfigRoot& root, LaserScanSettings& out) {
     out = LaserScanSettings::defaults();
     const auto path = laserScanSettingsPath(root);
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return false;
+    if (!isRegularFile(path)) return false;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     const std::size_t got = std::fread(out.data(), 1, LaserScanSettings::kSize, f);

@@ -101,6 +101,7 @@ void WaveformProcessor::setAllocator(AllocateFn allocate, void* context) {
 
 bool WaveformProcessor::loadPulseTemplate(const std::filesystem::path& path) {
     templateComplete_ = false;
+    if (!isRegularFile(path)) return false;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     std::uint8_t bytes[TEMPLATE_LENGTH * 8];

@@ -5,8 +5,13 @@
 #include "core/cloud/cloud_file.hpp"
 #include "core/cloud/las_file.hpp"
 #include "core/config/bytes.hpp"
+#include "core/config/config_root.hpp"
+#include "core/config/layer_list.hpp"
+#include "core/config/viewer_settings.hpp"
+#include "core/scan/laser_scan_settings.hpp"
 #include "core/scanfile/playback_file.hpp"
 #include "core/scanfile/scan_header.hpp"
+#include "core/waveform/waveform_processor.hpp"
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -195,6 +200,44 @@ TEST(SpecialFiles, ReadersRefuseFifosAndFoldersWithoutBlocking) {
         EXPECT_FALSE(opened);
         EXPECT_EQ(sink.last(), "ERROR: Loading LAS file, not a LAS file: " + las.string());
     }
+}
+
+// The fixed-name settings and calibration files: a FIFO in their place reads as a missing file
+// (the system's defaults) instead of blocking start-up or a processing run.
+TEST(SpecialFiles, SettingsFilesThatAreFifosReadAsMissing) {
+    TempDir dir;
+    RecordingSink sink;
+    const ConfigRoot root(dir / "home");
+    ASSERT_TRUE(root.ensureCreated(sink));
+    const std::filesystem::path files[] = {layerListPath(root, "layers"),
+                                           laserScanSettingsPath(root), root.pulseTemplatePath(),
+                                           quarvSettingsPath(root), colorSettingsPath(root)};
+    for (const auto& f : files) {
+        std::filesystem::remove(f);
+        ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0) << f;
+    }
+    bool loaded = true;
+    std::array<PointLayer, LAYER_COUNT> layers{};
+    EXPECT_TRUE(returnsPromptly(
+        files[0], [&] { return readLayerList(layers.data(), LAYER_COUNT, root, "layers"); },
+        loaded));
+    EXPECT_FALSE(loaded);
+    LaserScanSettings settings;
+    EXPECT_TRUE(returnsPromptly(
+        files[1], [&] { return loadLaserScanSettings(root, settings); }, loaded));
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(settings.bytes, LaserScanSettings::defaults().bytes);
+    EXPECT_TRUE(returnsPromptly(
+        files[2], [&] { return WaveformProcessor(root, sink).templateComplete(); }, loaded));
+    EXPECT_FALSE(loaded);
+    QuarvSettings viewer;
+    EXPECT_TRUE(returnsPromptly(
+        files[3], [&] { return loadQuarvSettings(files[3], viewer); }, loaded));
+    EXPECT_FALSE(loaded);
+    ColorSettings colours;
+    EXPECT_TRUE(returnsPromptly(
+        files[4], [&] { return loadColorSettings(files[4], colours); }, loaded));
+    EXPECT_FALSE(loaded);
 }
 
 } // namespace
