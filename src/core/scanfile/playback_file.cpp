@@ -200,13 +200,9 @@ bool PlaybackFile::readLineRecord(std::uint32_t record, std::span<std::int16_t> 
     const std::size_t w = geometry_.shotsPerLine, p = geometry_.pulsesPerRecord;
     const std::size_t n = geometry_.samplesPerPulse;
     if (samples.size() < p * n || horPosOut.size() < p || wordsOut.size() < p) return false;
+    readLineShots(record, scratch(azimuth_, w), horPosOut, wordsOut, elevationOut);
     const std::uint64_t base = recordOffset(recordSize(), record);
-    const LineRecordOffsets off = lineRecordOffsets(geometry_);
-    readValue(base + off.elevation, elevationOut);
-    readArray(base + off.azimuth, scratch(azimuth_, w));
-    readArray(base + off.horPos, horPosOut.first(p));
-    readArray(base + off.words, wordsOut.first(p));
-    readArray(base + off.samples, samples.first(p * n));
+    readArray(base + lineRecordOffsets(geometry_).samples, samples.first(p * n));
     return true;
 }
 
