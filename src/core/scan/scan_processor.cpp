@@ -242,7 +242,7 @@ bool ScanProcessor::processLine(std::uint32_t line) {
     for (std::uint64_t k = 0; k < n; ++k)
         if (started[k]) workers_[k]->waitDone();
 
-    commitLine(line);
+    lineToPoints(line);
     return true;
 }
 
@@ -283,7 +283,7 @@ void ScanProcessor::centroidToView(std::uint32_t layer) {
     if (store_.centroid(layer, x, y, z)) notifier_.setTarget(x, y, z);
 }
 
-void ScanProcessor::commitLine(std::uint32_t line) {
+void ScanProcessor::lineToPoints(std::uint32_t line) {
     const std::uint32_t layer = currentLayer_;
     for (std::uint32_t s = 0; s < shotsPerLine_; ++s) {
         if (!valid_[s]) continue;

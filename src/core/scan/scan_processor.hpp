@@ -122,9 +122,10 @@ private:
     bool sizeLineArrays(std::uint32_t shots, std::uint64_t samples, std::uint32_t readings);
     void clearShots(std::uint32_t shots);
     void applyThreshold(std::uint32_t shots);
-    // The points the workers placed for the current line into the layer in shot order, then
-    // the end-of-line steps (range window from the observed extent, 1-second refresh).
-    void commitLine(std::uint32_t line);
+    // The current line's points: the ones the workers placed (scan geometry with the water
+    // index of the file) go into the layer in shot order with their sequence numbers, then the
+    // end-of-line steps (range window from the observed extent, 1-second refresh).
+    void lineToPoints(std::uint32_t line);
     void endOfLayer(std::uint32_t layer);
     void copyHeader(const ScannerCfg&, const DigitizerCfg&, const ProcessingCfg&, const EnvCfg&,
                     const CalibrationCfg&, const PanTiltCfg&, const AttitudeBlock&);
