@@ -1,6 +1,6 @@
-// Header values that multiply into sizes and offsets, at and beyond the readers' capacities, and
-// names that are not regular files. Sizes must be exact where a file can exist and saturate or be
-// refused where it cannot; no reader may block on a FIFO.
+// LAS header values that multiply into sizes and offsets, at and beyond what a file can hold, and
+// names that are not regular files: counts must be checked without overflow and no reader may
+// block on a FIFO.
 #include "core/app/message_sink.hpp"
 #include "core/cloud/cloud_file.hpp"
 #include "core/cloud/las_file.hpp"
@@ -21,7 +21,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <future>
-#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,74 +28,6 @@ namespace quarv {
 namespace {
 
 using test::TempDir;
-
-// ---- record sizes and offsets ----
-
-struct Geometry {
-    const char* name;
-    std::uint8_t scanType;
-    std::uint16_t w, p, n;
-};
-
-// The record size the layouts describe, in 64 bits.
-std::uint64_t wideRecordSize(const Geometry& g) {
-    const std::uint64_t w = g.w, p = g.p, n = g.n;
-    if (g.scanType == kScanTypeStopAndStare) return 26 + p * (12 + 2 * n);
-    if (g.scanType == kScanTypeMovingBowtie) return 18 + 80 * w + 8 * w * n;
-    return 22 + 4 * w + p * (12 + 2 * n);
-}
-
-class CapacityEdges : public ::testing::TestWithParam<Geometry> {};
-
-// Within the reader's capacity the 32-bit sizes never wrap, and the last record the largest
-// index can address is located exactly.
-TEST_P(CapacityEdges, RecordSizesAreExactAndOffsetsDoNotWrap) {
-    const Geometry c = GetParam();
-    ScanGeometry g;
-    g.shotsPerLine = c.w;
-    g.pulsesPerRecord = c.p;
-    g.samplesPerPulse = c.n;
-    g.scanType = c.scanType;
-    ASSERT_TRUE(withinReaderCapacity(g));
-    const std::uint64_t wide = wideRecordSize(c);
-    EXPECT_EQ(waveformRecordSize(g), wide);
-    const std::uint64_t lastLine = std::numeric_limits<std::uint32_t>::max();
-    EXPECT_EQ(recordOffset(waveformRecordSize(g), lastLine), kScanHeaderSize + lastLine * wide);
-    EXPECT_EQ(peakLineRecordSize(g), 22u + 4u * c.w + 32u * c.p);
-}
-
-INSTANTIATE_TEST_SUITE_P(Geometries, CapacityEdges,
-                         ::testing::Values(Geometry{"LineAtCapacity", 3, 3000, 3000, 65535},
-                                           Geometry{"StareAtCapacity", 1, 3000, 3000, 65535},
-                                           Geometry{"BowtieAtCapacity", 4, 750, 3000, 65535},
-                                           Geometry{"OneSample", 0, 1, 1, 1}),
-                         [](const ::testing::TestParamInfo<Geometry>& param) {
-                             return std::string(param.param.name);
-                         });
-
-TEST(RecordOffsets, SaturateBeyondAnyFileInsteadOfWrapping) {
-    struct Row {
-        std::uint32_t size;
-        std::uint64_t index;
-        std::uint64_t expected;
-    };
-    const std::uint32_t largest = 26 + 3000u * (12 + 2 * 65535u);
-    // A stare position (line x W + column) with a line near 2^32.
-    const std::uint64_t stareIndex = std::uint64_t(0xFFFFFFFFu) * 3000 + 3000;
-    const Row rows[] = {
-        {81622, 2, 542 + 2 * 81622ull},
-        {largest, 0xFFFFFFFFull, 542 + 0xFFFFFFFFull * largest},
-        {largest, stareIndex, kBeyondAnyFile},
-        {26, std::numeric_limits<std::uint64_t>::max(), kBeyondAnyFile},
-        {0, std::numeric_limits<std::uint64_t>::max(), 542},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(std::to_string(r.size) + " x " + std::to_string(r.index));
-        EXPECT_EQ(recordOffset(r.size, r.index), r.expected);
-    }
-    // Adding a field offset to a saturated offset stays beyond any file.
-    EXPECT_GT(recordOffset(largest, stareIndex) + largest, recordOffset(largest, stareIndex));
-}
 
 // ---- LAS header arithmetic ----
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
+#include <string>
 
 namespace quarv {
 namespace {
@@ -99,6 +101,16 @@ TEST(ScanHeader, RecordSizesOfEveryLayout) {
         {"peak line for bowtie", 4, 10, 9, 1, RecordLayout::Peak, RecordKind::PeakLine,
          22 + 40 + 288},
         {"peak stare", 1, 100, 10, 400, RecordLayout::Peak, RecordKind::PeakStare, 26 + 320},
+        {"one sample", 0, 1, 1, 1, RecordLayout::Waveform, RecordKind::Line, 22 + 4 + 14},
+        // At the reader's capacity the 32-bit sums must not wrap yet.
+        {"line at capacity", 3, 3000, 3000, 65535, RecordLayout::Waveform, RecordKind::Line,
+         22 + 4 * 3000 + 3000 * (12 + 2 * 65535)},
+        {"stare at capacity", 1, 3000, 3000, 65535, RecordLayout::Waveform, RecordKind::Stare,
+         26 + 3000 * (12 + 2 * 65535)},
+        {"bowtie at capacity", 4, 750, 3000, 65535, RecordLayout::Waveform, RecordKind::Bowtie,
+         18 + 80 * 750 + 8 * 750 * 65535},
+        {"peak line at capacity", 3, 3000, 3000, 65535, RecordLayout::Peak, RecordKind::PeakLine,
+         22 + 4 * 3000 + 32 * 3000},
         // Far beyond any reader: the products wrap modulo 2^32 like the producer's u32 sums.
         {"wrapping line", 0, 65535, 65535, 65535, RecordLayout::Waveform, RecordKind::Line,
          std::uint32_t((22ull + 4ull * 65535 + 65535ull * (12 + 2ull * 65535)) & 0xFFFFFFFFull)},
@@ -115,13 +127,32 @@ TEST(ScanHeader, RecordSizesOfEveryLayout) {
     EXPECT_EQ(g.bowtiePulses(), 400u);
 }
 
-TEST(ScanHeader, RecordOffsetsAre64Bit) {
-    EXPECT_EQ(recordOffset(81622, 0), 542u);
-    EXPECT_EQ(recordOffset(81622, 2), 542u + 2u * 81622u);
-    // Past 2 GiB and 4 GiB; a 32-bit product would wrap or go negative.
-    EXPECT_EQ(recordOffset(81622, 30000), 542ull + 30000ull * 81622ull);
-    EXPECT_EQ(recordOffset(81622, 60000), 4897320542ull);
-    EXPECT_EQ(recordOffset(0xFFFFFFFFu, 0xFFFFFFFFull), 542ull + 0xFFFFFFFFull * 0xFFFFFFFFull);
+TEST(ScanHeader, RecordOffsetsAre64BitAndSaturateBeyondAnyFile) {
+    const std::uint32_t largest = 26 + 3000u * (12 + 2 * 65535u);
+    // A stare position (line x W + column) with a line near 2^32.
+    const std::uint64_t stareIndex = std::uint64_t(0xFFFFFFFFu) * 3000 + 3000;
+    const std::uint64_t maxIndex = std::numeric_limits<std::uint64_t>::max();
+    struct Row {
+        std::uint32_t size;
+        std::uint64_t index, expected;
+    } rows[] = {
+        {81622, 0, 542},
+        {81622, 2, 542 + 2 * 81622ull},
+        // Past 2 GiB and 4 GiB; a 32-bit product would wrap or go negative.
+        {81622, 30000, 542 + 30000ull * 81622ull},
+        {81622, 60000, 4897320542ull},
+        {0xFFFFFFFFu, 0xFFFFFFFFull, 542 + 0xFFFFFFFFull * 0xFFFFFFFFull},
+        {largest, 0xFFFFFFFFull, 542 + 0xFFFFFFFFull * largest},
+        {largest, stareIndex, kBeyondAnyFile},
+        {26, maxIndex, kBeyondAnyFile},
+        {0, maxIndex, 542},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::to_string(r.size) + " x " + std::to_string(r.index));
+        EXPECT_EQ(recordOffset(r.size, r.index), r.expected);
+    }
+    // Adding a field offset to a saturated offset stays beyond any file.
+    EXPECT_GT(recordOffset(largest, stareIndex) + largest, recordOffset(largest, stareIndex));
 }
 
 TEST(ScanHeader, FieldOffsetsFollowTheLayouts) {
