@@ -8,9 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 namespace quarv {
@@ -18,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Engine;
+using test::HoldAtProgress;
 using test::RecordingSpec;
 
 // Every field of two points (NaN never occurs in these layers). The colour depends on the extent
@@ -101,35 +100,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Cut>& param) { return std::string(param.param.name); });
 
 // ---- a new file while a run is in progress ----
-
-// Holds the processing thread inside the progress post of one value until the test lets go.
-class HoldAtProgress final : public Notifier {
-public:
-    explicit HoldAtProgress(int holdAt) : holdAt_(holdAt) {}
-    void cloudChanged() override {}
-    void progress(int n) override {
-        std::unique_lock lock(mutex_);
-        if (n != holdAt_ || held_) return;
-        held_ = true;
-        cv_.notify_all();
-        cv_.wait(lock, [this] { return released_; });
-    }
-    bool waitHeld() {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::seconds(30), [this] { return held_; });
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        cv_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    int holdAt_;
-    bool held_ = false, released_ = false;
-};
 
 struct Interruption {
     const char* name;

@@ -1,7 +1,7 @@
 // What the engine tests share: a configuration root with the shipped pulse template, a point
-// store, a notifier that records what the processing thread posted, and small line-scan
-// recordings with Gaussian pulses at chosen ranges (the pulse of the shipped template: sigma 10
-// interpolated samples, i.e. 2.5 raw samples at interpolation 4).
+// store, notifiers that record what the processing thread posted or hold it at a line, and small
+// line-scan recordings with Gaussian pulses at chosen ranges (the pulse of the shipped template:
+// sigma 10 interpolated samples, i.e. 2.5 raw samples at interpolation 4).
 #pragma once
 
 #include "core/app/message_sink.hpp"
@@ -17,7 +17,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -50,6 +52,36 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<int> values_;
+};
+
+// Holds the processing thread inside the progress post of one value until the test lets go, so
+// that a test can act while a run is at a known line.
+class HoldAtProgress final : public Notifier {
+public:
+    explicit HoldAtProgress(int holdAt) : holdAt_(holdAt) {}
+    void cloudChanged() override {}
+    void progress(int n) override {
+        std::unique_lock lock(mutex_);
+        if (n != holdAt_ || held_) return;
+        held_ = true;
+        cv_.notify_all();
+        cv_.wait(lock, [this] { return released_; });
+    }
+    bool waitHeld() {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::seconds(30), [this] { return held_; });
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int holdAt_;
+    bool held_ = false, released_ = false;
 };
 
 // A line-scan recording: W azimuth readings and P = W pulses per line, one Gaussian return per

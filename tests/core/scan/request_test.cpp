@@ -6,46 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 namespace quarv {
 namespace {
 
 using test::Engine;
+using test::HoldAtProgress;
 using test::RecordingSpec;
-
-// Holds the processing thread inside the progress post of one value until the test lets go.
-class GateNotifier final : public Notifier {
-public:
-    explicit GateNotifier(int holdAt) : holdAt_(holdAt) {}
-    void cloudChanged() override {}
-    void progress(int n) override {
-        std::unique_lock lock(mutex_);
-        values_.push_back(n);
-        if (n != holdAt_ || held_) return;
-        held_ = true;
-        cv_.notify_all();
-        cv_.wait(lock, [this] { return released_; });
-    }
-    bool waitHeld() {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::seconds(30), [this] { return held_; });
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        cv_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::vector<int> values_;
-    int holdAt_;
-    bool held_ = false, released_ = false;
-};
 
 std::uint32_t maxLine(const std::vector<CloudPoint>& points) {
     std::uint32_t m = 0;
@@ -54,7 +22,7 @@ std::uint32_t maxLine(const std::vector<CloudPoint>& points) {
 }
 
 TEST(RequestProtocol, SecondFileStopsTheFirstAtItsNextLine) {
-    GateNotifier gate(40); // progress 40 is posted before line 3 of 10
+    HoldAtProgress gate(40); // progress 40 is posted before line 3 of 10
     Engine e(0);
     e.start(2, &gate);
     RecordingSpec first;
@@ -94,7 +62,7 @@ TEST(RequestProtocol, SecondFileStopsTheFirstAtItsNextLine) {
 }
 
 TEST(RequestProtocol, AThirdStartReplacesTheHeldOne) {
-    GateNotifier gate(50);
+    HoldAtProgress gate(50);
     Engine e(0);
     e.start(1, &gate);
     RecordingSpec spec;
@@ -327,7 +295,7 @@ TEST(RequestKinds, CloudFileRebuildAndLasImportWaitForTheFilters) {
 }
 
 TEST(RequestProtocol, DestroyingTheSessionDuringARunEndsIt) {
-    GateNotifier gate(20);
+    HoldAtProgress gate(20);
     Engine e(0);
     e.start(2, &gate);
     RecordingSpec spec;
