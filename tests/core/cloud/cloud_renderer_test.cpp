@@ -248,7 +248,9 @@ TEST(CloudRenderer, HeightColouringSpansValidPointsWithAMaximumNeverBelowZero) {
     }
 }
 
-TEST(CloudRenderer, PickIndexSelectListAndTotalsFollowTheEnumerationOrder) {
+// Layers in index order, only those made current during the run, only valid points: the store's
+// enumeration, the pick indices and the select list all follow it.
+TEST(CloudRenderer, EnumerationPickIndexSelectListAndTotalsSkipLayersNotInUse) {
     CloudStore store;
     CloudRenderer renderer(store);
     store.setCurrentLayer(2);
@@ -260,6 +262,9 @@ TEST(CloudRenderer, PickIndexSelectListAndTotalsFollowTheEnumerationOrder) {
     addPoint(store, 0, {.x = 0, .amplitude = 5});
     addPoint(store, 0, {.x = 1, .valid = false});
 
+    std::vector<std::pair<std::uint32_t, float>> seen;
+    store.forEachVisible([&](std::uint32_t l, const CloudPoint& p) { seen.emplace_back(l, p.x); });
+    EXPECT_EQ(seen, (std::vector<std::pair<std::uint32_t, float>>{{0, 0}, {2, 20}, {2, 22}}));
     const float expected[] = {0.0f, 20.0f, 22.0f};
     for (std::uint32_t n = 0; n < 3; ++n) {
         const CloudPoint* p = renderer.pointAtPickIndex(n);

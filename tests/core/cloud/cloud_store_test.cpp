@@ -130,21 +130,6 @@ TEST(CloudStore, ChangedMarkIsSetByCommitsAndClearedByTaking) {
     EXPECT_TRUE(store.takeChanged());
 }
 
-TEST(CloudStore, EnumerationSkipsLayersNotInUseAndInvalidPoints) {
-    CloudStore store;
-    store.setCurrentLayer(3);
-    addPoint(store, 3, {.x = 30});
-    addPoint(store, 3, {.x = 31, .valid = false});
-    addPoint(store, 3, {.x = 32});
-    addPoint(store, 2, {.x = 20}); // layer 2 never made current
-    store.setCurrentLayer(0);
-    addPoint(store, 0, {.x = 1});
-    std::vector<std::pair<std::uint32_t, float>> seen;
-    store.forEachVisible([&](std::uint32_t l, const CloudPoint& p) { seen.emplace_back(l, p.x); });
-    const std::vector<std::pair<std::uint32_t, float>> expected{{0, 1.0f}, {3, 30.0f}, {3, 32.0f}};
-    EXPECT_EQ(seen, expected);
-}
-
 // One thread fills a layer the way the pipeline does (slot, statistics, commit, filter and
 // colouring every few thousand points) while another enumerates, picks, computes bounds and
 // exports. Every point a reader reaches must be complete, and every export must be a
