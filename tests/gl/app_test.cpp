@@ -19,6 +19,7 @@
 #include "gui/dialogs/layer_dlg.hpp"
 #include "gui/scan/ranger_quarv.hpp"
 #include "gui/scanfile/file_info_dlg.hpp"
+#include "support/recordings.hpp"
 #include "support/test_support.hpp"
 
 #include <QCoreApplication>
@@ -37,19 +38,6 @@ namespace quarv::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A small flat-target recording at 4 m.
-fs::path makeRecording(const fs::path& path) {
-    sim::SimOptions o = sim::sceneDefaults("plane");
-    o.scanner.shotsPerLine = 48;
-    o.scanner.lines = 12;
-    o.scanner.samplesPerPulse = 400;
-    o.distance = 4.0;
-    sim::SimResult result;
-    RecordingSink sink;
-    EXPECT_TRUE(sim::simulate(o, path, result, sink)) << sink.last();
-    return path;
-}
 
 class AppTest : public testing::Test {
 protected:
@@ -212,7 +200,7 @@ TEST_F(AppTest, AboutShowsTheVersion) {
 }
 
 TEST_F(AppTest, ProcessesARecordingIntoLayerOneAndSavesWhatTheCommandLineSaves) {
-    const fs::path raw = makeRecording(tmp / "scan01.raw");
+    const fs::path raw = makeRecording(tmp.path(), "scan01.raw");
     ASSERT_TRUE(app->processFile(0, raw.string()));
     EXPECT_EQ(app->frame().windowTitle(), QStringLiteral("Ombrel     ") + raw.c_str());
     EXPECT_TRUE(app->view().hasCloud());
@@ -299,7 +287,7 @@ TEST_F(AppTest, LayerStatisticsNeedLayerOneInUse) {
 TEST_F(AppTest, FileKindsFollowTheCaseSensitiveNameRules) {
     // A raw recording named .LAS is processed as a recording; a.3DC.raw is taken for a cloud
     // file, which it is not, so nothing starts and the title stays.
-    const fs::path upper = makeRecording(tmp / "scan.LAS");
+    const fs::path upper = makeRecording(tmp.path(), "scan.LAS");
     ASSERT_TRUE(app->processFile(1, upper.string()));
     waitIdle();
     EXPECT_GT(app->store().countVisible(1, true), 100u);
@@ -314,7 +302,7 @@ TEST_F(AppTest, FileKindsFollowTheCaseSensitiveNameRules) {
 }
 
 TEST_F(AppTest, ProcessCommandGoesThroughTheLayerDialog) {
-    const fs::path raw = makeRecording(tmp / "line.raw");
+    const fs::path raw = makeRecording(tmp.path(), "line.raw");
     fs::remove(root.cfgFile("layers.lcfg"));
     app->layerDialog().setFileChooser([&](QWidget*, const QString&, const QString&) {
         return QString::fromStdString(raw.string());

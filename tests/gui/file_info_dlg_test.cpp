@@ -1,6 +1,6 @@
 #include "gui/scanfile/file_info_dlg.hpp"
 #include "gui_support.hpp"
-#include "recordings.hpp"
+#include "support/recordings.hpp"
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "gui/waveform/mf_pulse_dlg.hpp"
 #include "gui_support.hpp"
-#include "recordings.hpp"
+#include "support/recordings.hpp"
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>

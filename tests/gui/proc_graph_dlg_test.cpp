@@ -2,7 +2,7 @@
 #include "core/waveform/waveform_processor.hpp"
 #include "gui/dialogs/proc_graph_dlg.hpp"
 #include "gui_support.hpp"
-#include "recordings.hpp"
+#include "support/recordings.hpp"
 #include "support/test_support.hpp"
 
 #include <QTest>

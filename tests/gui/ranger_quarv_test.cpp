@@ -5,7 +5,7 @@
 #include "core/scan/processing_session.hpp"
 #include "gui/scan/ranger_quarv.hpp"
 #include "gui_support.hpp"
-#include "recordings.hpp"
+#include "support/recordings.hpp"
 #include "support/test_support.hpp"
 
 #include <QCheckBox>

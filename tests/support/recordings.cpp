@@ -1,4 +1,4 @@
-#include "recordings.hpp"
+#include "support/recordings.hpp"
 
 #include "core/app/message_sink.hpp"
 #include "support/test_support.hpp"
@@ -23,10 +23,6 @@ std::filesystem::path makeRecording(const std::filesystem::path& dir, const std:
     if (out) *out = std::move(result);
     return path;
 }
-
-} // namespace quarv::test
-
-namespace quarv::test {
 
 void setPulsesPerPosition(const std::filesystem::path& file, std::uint16_t k) {
     std::vector<std::uint8_t> bytes = readBytes(file);

@@ -1,4 +1,5 @@
-// Small recordings for the dialog tests, written by the simulator into a temporary folder.
+// Small recordings for the dialog and workstation tests, written by the simulator into a
+// temporary folder.
 #pragma once
 
 #include "core/sim/simulator.hpp"
