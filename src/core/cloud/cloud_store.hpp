@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -80,32 +81,43 @@ public:
 
     // The slot to fill next in layer l (slot pointCount(l)).
     CloudPoint& nextSlot(std::uint32_t l);
+    // Slots that can still be filled and counted after pointCount(l): nextSlot(l) and the ones
+    // after it in memory. 0 for a full layer or one whose array is missing.
+    std::uint32_t room(std::uint32_t l) const {
+        if (!layers_[l].points) return 0;
+        return MAX_LAYER_POINTS - counts_[l].load(std::memory_order_relaxed);
+    }
+
     // Widens the bounding box, sums and observed range extent by a valid point. The saturated,
     // amplitude and snr arguments are part of the pipeline's call and are not used.
     void addStatistics(std::uint32_t l, bool saturated, float range, float amplitude, float snr,
                        const CloudPoint& p) {
         (void)saturated, (void)amplitude, (void)snr;
-        if (!p.valid) return;
+        widenStatistics(layers_[l], range, p);
+    }
+    // The same for n points in order, each with its own range: the sums are added in the order
+    // of the points, so the result is bit for bit that of n single calls.
+    void addStatistics(std::uint32_t l, const CloudPoint* points, std::size_t n) {
         PointLayer& r = layers_[l];
-        if (p.x > r.maxX) r.maxX = p.x;
-        if (p.x < r.minX) r.minX = p.x;
-        if (p.y > r.maxY) r.maxY = p.y;
-        if (p.y < r.minY) r.minY = p.y;
-        if (p.z > r.maxZ) r.maxZ = p.z;
-        if (p.z < r.minZ) r.minZ = p.z;
-        r.sumX += p.x;
-        r.sumY += p.y;
-        r.sumZ += p.z;
-        if (range < r.rangeSeenMin) r.rangeSeenMin = range;
-        if (range > r.rangeSeenMax) r.rangeSeenMax = range;
+        // Working copies in locals that the loop keeps in registers (r could alias the points).
+        Statistics s{r.sumX, r.sumY, r.sumZ, r.maxX,         r.minX,        r.maxY,
+                     r.minY, r.maxZ, r.minZ, r.rangeSeenMin, r.rangeSeenMax};
+        for (std::size_t i = 0; i < n; ++i) widenStatistics(s, points[i].range, points[i]);
+        r.sumX = s.sumX, r.sumY = s.sumY, r.sumZ = s.sumZ;
+        r.maxX = s.maxX, r.minX = s.minX, r.maxY = s.maxY, r.minY = s.minY;
+        r.maxZ = s.maxZ, r.minZ = s.minZ;
+        r.rangeSeenMin = s.rangeSeenMin, r.rangeSeenMax = s.rangeSeenMax;
     }
     // Publishes the slot returned by nextSlot. The count never exceeds MAX_LAYER_POINTS.
-    void commit(std::uint32_t l) {
+    void commit(std::uint32_t l) { commit(l, 1); }
+    // Publishes n slots from nextSlot on at once, all completely written (n <= room(l)).
+    void commit(std::uint32_t l, std::uint32_t n) {
         if (!layers_[l].points) return;
-        const std::uint32_t n = counts_[l].load(std::memory_order_relaxed) + 1;
-        // Release: every store into the slot happens-before a reader's acquire of the new count.
-        counts_[l].store(n > MAX_LAYER_POINTS ? MAX_LAYER_POINTS : n, std::memory_order_release);
-        // After the count: a poller that takes the mark also sees this point.
+        const std::uint32_t count = counts_[l].load(std::memory_order_relaxed);
+        const std::uint32_t next = n > MAX_LAYER_POINTS - count ? MAX_LAYER_POINTS : count + n;
+        // Release: every store into the slots happens-before a reader's acquire of the new count.
+        counts_[l].store(next, std::memory_order_release);
+        // After the count: a poller that takes the mark also sees these points.
         markChanged();
     }
 
@@ -136,6 +148,28 @@ public:
     bool changed() const { return changed_.load(std::memory_order_acquire); }
 
 private:
+    // The running statistics of a layer, as PointLayer holds them.
+    struct Statistics {
+        double sumX, sumY, sumZ;
+        float maxX, minX, maxY, minY, maxZ, minZ;
+        float rangeSeenMin, rangeSeenMax;
+    };
+    // The one rule for both addStatistics: S is PointLayer or Statistics.
+    template <typename S> static void widenStatistics(S& r, float range, const CloudPoint& p) {
+        if (!p.valid) return;
+        if (p.x > r.maxX) r.maxX = p.x;
+        if (p.x < r.minX) r.minX = p.x;
+        if (p.y > r.maxY) r.maxY = p.y;
+        if (p.y < r.minY) r.minY = p.y;
+        if (p.z > r.maxZ) r.maxZ = p.z;
+        if (p.z < r.minZ) r.minZ = p.z;
+        r.sumX += p.x;
+        r.sumY += p.y;
+        r.sumZ += p.z;
+        if (range < r.rangeSeenMin) r.rangeSeenMin = range;
+        if (range > r.rangeSeenMax) r.rangeSeenMax = range;
+    }
+
     struct FreeDeleter {
         void operator()(CloudPoint* p) const { std::free(p); }
     };
