@@ -5,11 +5,16 @@
 #include "core/cloud/int_convert.hpp"
 #include "core/config/bytes.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 namespace quarv {
 
@@ -25,25 +30,26 @@ constexpr std::size_t kByReturnAt = 111, kScaleAt = 131, kOffsetAt = 155, kExten
 constexpr std::size_t kHeader14Size = 375, kPointCount64At = 247;
 
 constexpr std::size_t kReadChunkBytes = 1 << 16;
-constexpr std::size_t kWriteChunkRecords = 4096;
+// Records per write: a quarter megabyte, two such buffers stay in the cache while one is being
+// encoded and the other written.
+constexpr std::size_t kWriteChunkRecords = 12800;
 
 void putText(std::uint8_t* dst, std::size_t width, const char* text) {
     std::memset(dst, 0, width);
     std::memcpy(dst, text, std::min(width, std::strlen(text)));
 }
 
-// x / scale + 0.5 truncated toward zero. A coordinate beyond +-21 km cannot be held at 10 um in
-// an i32; it is clamped to the nearest storable value instead of wrapping, and NaN is stored 0.
-std::int32_t quantise(double v, double scale) {
-    const double q = v / scale + 0.5;
-    if (std::isnan(q)) return 0;
-    if (q >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-    if (q <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(q);
-}
-
 std::uint8_t lowByteOfRounded(double v) {
     return static_cast<std::uint8_t>(static_cast<std::uint32_t>(truncToInt32(v + 0.5)) & 255u);
+}
+
+// lasQuantise of n single-precision coordinates; our own scale takes the exact product path.
+void quantiseColumn(const float* v, std::size_t n, double scale, std::int32_t* out) {
+    if (scale == kLasScale) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = lasQuantiseOwnScale(v[i]);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) out[i] = lasQuantise(v[i], scale);
+    }
 }
 
 std::string fileName(const std::filesystem::path& path) {
@@ -112,11 +118,15 @@ std::array<std::uint8_t, kLasVlrHeaderSize + kLasVlrDataSize> encodeLasProjectio
 }
 
 std::uint16_t lasIntensity(float amplitude, double intensityScale) {
-    if (amplitude >= static_cast<float>(kLasFullScaleAmplitude)) return 65535;
     const double w = amplitude * intensityScale;
-    if (w > 65535.0) return 65535;
-    // Low 16 bits of the truncated value (a negative amplitude wraps, NaN gives 0).
-    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(truncToInt32(w)) & 0xFFFFu);
+    // Low 16 bits of the truncated value: a negative amplitude wraps; NaN and values outside the
+    // i32 range give 0, the low bits of truncToInt32's INT32_MIN. Selects, not branches, so that
+    // the column loop of writePoints vectorises.
+    const double t = (w > -2147483649.0 && w < 2147483648.0) ? w : 0.0;
+    const auto low = static_cast<std::uint16_t>(
+        static_cast<std::uint32_t>(static_cast<std::int32_t>(t)) & 0xFFFFu);
+    // Amplitudes at or above full scale and values above 65535 after scaling saturate.
+    return amplitude >= static_cast<float>(kLasFullScaleAmplitude) || w > 65535.0 ? 65535 : low;
 }
 
 bool decodeLasHeader(const std::uint8_t* b, std::size_t size, std::uint64_t fileSize,
@@ -193,7 +203,71 @@ bool decodeLasHeader(const std::uint8_t* b, std::size_t size, std::uint64_t file
     return true;
 }
 
+// Writes full record buffers to the file on a second thread while the caller encodes the next
+// one, so that encoding and the copy into the file overlap. One buffer is in flight at a time
+// and buffers are written in the order handed over. Only this thread touches the file between
+// a handOff and the next drain.
+class LasFile::WriteBehind {
+public:
+    WriteBehind(AtomicFileWriter& out, std::size_t bufferSize)
+        : out_(out), inFlight_(bufferSize), thread_([this] { run(); }) {}
+    ~WriteBehind() {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+
+    // Hands over the first `size` bytes of `full` once the previous buffer is written, and gives
+    // the caller that buffer back in exchange. False once any write failed.
+    bool handOff(std::vector<std::uint8_t>& full, std::size_t size) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !busy_; });
+        std::swap(full, inFlight_);
+        size_ = size;
+        busy_ = true;
+        changed_.notify_all();
+        return !failed_;
+    }
+    // Waits until everything handed over is written. False if any write failed.
+    bool drain() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !busy_; });
+        return !failed_;
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return busy_ || quit_; });
+            if (!busy_) return; // quit, nothing left to write
+            lock.unlock();
+            const bool ok = out_.write(inFlight_.data(), size_);
+            lock.lock();
+            failed_ = failed_ || !ok;
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    AtomicFileWriter& out_;
+    std::vector<std::uint8_t> inFlight_;
+    std::size_t size_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool busy_ = false, quit_ = false, failed_ = false;
+    std::thread thread_; // last: starts once the members above exist
+};
+
+LasFile::LasFile() = default;
+
 LasFile::~LasFile() {
+    writeBehind_.reset(); // before the file it writes to is abandoned
     writer_.abandon();
     if (in_) std::fclose(in_);
 }
@@ -217,11 +291,11 @@ bool LasFile::create(const std::filesystem::path& path, const CloudBounds& bound
 bool LasFile::writePoint(double x, double y, double z, float amplitude, bool edge, double scanAngle,
                          double userData) {
     if (!writer_.isOpen()) return false;
-    if (bufferUsed_ + kLasRecordLength > buffer_.size() && !flushPoints()) return false;
+    if (bufferUsed_ + kLasRecordLength > buffer_.size() && !handOffPoints()) return false;
     std::uint8_t* r = buffer_.data() + bufferUsed_;
-    le::store<std::int32_t>(r, quantise(x, scale_[0]));
-    le::store<std::int32_t>(r + 4, quantise(y, scale_[1]));
-    le::store<std::int32_t>(r + 8, quantise(z, scale_[2]));
+    le::store<std::int32_t>(r, lasQuantise(x, scale_[0]));
+    le::store<std::int32_t>(r + 4, lasQuantise(y, scale_[1]));
+    le::store<std::int32_t>(r + 8, lasQuantise(z, scale_[2]));
     le::store<std::uint16_t>(r + 12, lasIntensity(amplitude, intensityScale_));
     // Return 1 of 1, scan direction flag set; the edge of flight line bit on request.
     r[14] = edge ? 0xC9 : 0x49;
@@ -233,8 +307,60 @@ bool LasFile::writePoint(double x, double y, double z, float amplitude, bool edg
     return true;
 }
 
+bool LasFile::writePoints(const float* x, const float* y, const float* z, const float* amplitude,
+                          std::size_t n, bool edge, double scanAngle, double userData) {
+    if (!writer_.isOpen()) return false;
+    // Bytes 14 to 19 are the same in every record of the call: flags and classification 0, then
+    // scan angle rank, user data and point source ID 1, stored as two words.
+    const auto flags = static_cast<std::uint16_t>(edge ? 0xC9 : 0x49);
+    const std::uint32_t tail = lowByteOfRounded(scanAngle) |
+                               static_cast<std::uint32_t>(lowByteOfRounded(userData)) << 8 |
+                               std::uint32_t{1} << 16;
+    // The columns are converted a block at a time into integer columns (vector code), then
+    // interleaved into records.
+    constexpr std::size_t kBlock = 512;
+    std::array<std::int32_t, kBlock> qx, qy, qz;
+    std::array<std::uint16_t, kBlock> qi;
+    while (n > 0) {
+        if (bufferUsed_ + kLasRecordLength > buffer_.size() && !handOffPoints()) return false;
+        const std::size_t room = (buffer_.size() - bufferUsed_) / kLasRecordLength;
+        const std::size_t m = std::min({n, room, kBlock});
+        quantiseColumn(x, m, scale_[0], qx.data());
+        quantiseColumn(y, m, scale_[1], qy.data());
+        quantiseColumn(z, m, scale_[2], qz.data());
+        for (std::size_t i = 0; i < m; ++i) qi[i] = lasIntensity(amplitude[i], intensityScale_);
+        std::uint8_t* r = buffer_.data() + bufferUsed_;
+        for (std::size_t i = 0; i < m; ++i, r += kLasRecordLength) {
+            le::store<std::int32_t>(r, qx[i]);
+            le::store<std::int32_t>(r + 4, qy[i]);
+            le::store<std::int32_t>(r + 8, qz[i]);
+            le::store<std::uint16_t>(r + 12, qi[i]);
+            le::store<std::uint16_t>(r + 14, flags);
+            le::store<std::uint32_t>(r + 16, tail);
+        }
+        bufferUsed_ += m * kLasRecordLength;
+        x += m, y += m, z += m, amplitude += m;
+        n -= m;
+    }
+    return true;
+}
+
+bool LasFile::handOffPoints() {
+    if (!writeBehind_) {
+        try {
+            writeBehind_ = std::make_unique<WriteBehind>(writer_, buffer_.size());
+        } catch (const std::system_error&) {
+            return flushPoints(); // no thread to be had: written here
+        }
+    }
+    const bool ok = writeBehind_->handOff(buffer_, bufferUsed_);
+    bufferUsed_ = 0;
+    return ok;
+}
+
 bool LasFile::flushPoints() {
-    const bool ok = writer_.write(buffer_.data(), bufferUsed_);
+    bool ok = !writeBehind_ || writeBehind_->drain();
+    ok = writer_.write(buffer_.data(), bufferUsed_) && ok;
     bufferUsed_ = 0;
     return ok;
 }
@@ -354,6 +480,7 @@ bool LasFile::close() {
     bool ok = true;
     if (writer_.isOpen()) {
         ok = flushPoints();
+        writeBehind_.reset();
         ok = writer_.commit() && ok;
     }
     if (in_) {
@@ -377,10 +504,32 @@ bool exportLas(const CloudStore& store, const std::filesystem::path& path, Messa
     las.setIntensityScale();
     CloudBounds written;
     bool ok = true;
+    // The visible points are gathered into columns and encoded a block at a time. The bounds and
+    // the fill level are locals so that the gathering loop keeps them in registers.
+    constexpr std::size_t kBlock = 2048;
+    struct Columns {
+        std::array<float, kBlock> x, y, z, amplitude;
+    };
+    auto columns = std::make_unique<Columns>();
+    Columns& c = *columns;
+    CloudBounds bounds;
+    std::size_t n = 0;
+    auto flush = [&] {
+        ok = las.writePoints(c.x.data(), c.y.data(), c.z.data(), c.amplitude.data(), n, false, 1.0,
+                             1.0) &&
+             ok;
+        n = 0;
+    };
     store.forEachVisible([&](std::uint32_t, const CloudPoint& p) {
-        written.add(p);
-        ok = las.writePoint(p.x, p.y, p.z, p.amplitude, false, 1.0, 1.0) && ok;
+        bounds.add(p);
+        c.x[n] = p.x;
+        c.y[n] = p.y;
+        c.z[n] = p.z;
+        c.amplitude[n] = p.amplitude;
+        if (++n == kBlock) flush();
     });
+    flush();
+    written = bounds;
     ok = ok && las.updateHeader(written);
     if (!ok || !las.close()) return fail();
     return true;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,9 +70,34 @@ std::array<std::uint8_t, kLasVlrHeaderSize + kLasVlrDataSize> encodeLasProjectio
 // Intensity of a written record: amplitudes at or above full scale saturate at 65535.
 std::uint16_t lasIntensity(float amplitude, double intensityScale);
 
+// Stored coordinate of v at `scale`: v / scale + 0.5 truncated toward zero. A coordinate beyond
+// the i32 range (+-21 km at 10 um) is clamped to the nearest storable value instead of wrapping,
+// and NaN is stored 0. Written as selects rather than early returns so that column loops over it
+// compile to vector code.
+inline std::int32_t lasQuantise(double v, double scale) {
+    const double q = v / scale + 0.5;
+    double c = q >= 2147483647.0 ? 2147483647.0 : q;
+    c = q <= -2147483648.0 ? -2147483648.0 : c;
+    c = q != q ? 0.0 : c; // NaN fails both comparisons above and is caught here
+    return static_cast<std::int32_t>(c);
+}
+
+// lasQuantise(v, kLasScale) for a single-precision v, with a product by the reciprocal instead of
+// the division. A product with a reciprocal does not round like a division in general; for this
+// scale and every one of the 2^32 float values the stored integer is the same (the slow tests
+// enumerate them all), and the product is several times cheaper than the division.
+constexpr double kLasInverseScale = 1.0 / kLasScale;
+inline std::int32_t lasQuantiseOwnScale(float v) {
+    const double q = static_cast<double>(v) * kLasInverseScale + 0.5;
+    double c = q >= 2147483647.0 ? 2147483647.0 : q;
+    c = q <= -2147483648.0 ? -2147483648.0 : c;
+    c = q != q ? 0.0 : c;
+    return static_cast<std::int32_t>(c);
+}
+
 class LasFile {
 public:
-    LasFile() = default;
+    LasFile();
     ~LasFile(); // an export not closed is abandoned: the destination stays as it was
     LasFile(const LasFile&) = delete;
     LasFile& operator=(const LasFile&) = delete;
@@ -85,6 +111,11 @@ public:
     // One format-0 record. False if no file is open for writing.
     bool writePoint(double x, double y, double z, float amplitude, bool edge, double scanAngle,
                     double userData);
+    // One format-0 record per point of the columns x, y, z and amplitude (n entries each), every
+    // record exactly as writePoint(x[i], y[i], z[i], amplitude[i], edge, scanAngle, userData)
+    // writes it. False if no file is open for writing or a write failed.
+    bool writePoints(const float* x, const float* y, const float* z, const float* amplitude,
+                     std::size_t n, bool edge, double scanAngle, double userData);
     // Rewrites the header's point count and extent, for writers that learn them while writing.
     bool updateHeader(const CloudBounds& bounds);
 
@@ -113,6 +144,10 @@ public:
     double scale(int axis) const { return scale_[static_cast<std::size_t>(axis)]; }
 
 private:
+    class WriteBehind;
+    // A full record buffer: handed to the write-behind thread (started by the first one).
+    bool handOffPoints();
+    // Writes the records held and waits for those handed off. False if any write failed.
     bool flushPoints();
     bool refill();
 
@@ -124,6 +159,7 @@ private:
     LasHeaderInfo info_;
 
     AtomicFileWriter writer_;
+    std::unique_ptr<WriteBehind> writeBehind_; // only while writing, declared after writer_
     std::FILE* in_ = nullptr;
     std::vector<std::uint8_t> buffer_; // records on their way to or from the file
     std::size_t bufferUsed_ = 0;       // writing: bytes held; reading: bytes available

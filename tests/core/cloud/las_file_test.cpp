@@ -467,5 +467,54 @@ TEST(LasFile, FailedExportLeavesTheExistingFileUntouched) {
     EXPECT_EQ(sink.messages().size(), 3u);
 }
 
+TEST(LasFile, ExportBytesAreThoseOfThePointByPointWriter) {
+    // Enough points for many encoding blocks and write buffers (the write-behind thread), in two
+    // layers around one not in use, with hidden points and the edge values of the quantisation
+    // and of the intensity rule among them.
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::nanf("");
+    const float edges[] = {0.0f,       -0.0f,       1e6f,  -1e6f,      nan,       inf,       -inf,
+                           21474.836f, -21474.836f, 1e-7f, -0.000004f, 0.000005f, -0.000015f};
+    const float amplitudes[] = {0.0f, 437.5f, 875.0f, 900.0f, -1.0f, nan, 874.99f, 1e30f, -1e30f};
+    CloudStore store;
+    std::uint32_t visible = 0;
+    for (const std::uint32_t l : {2u, 1u, 0u}) {
+        store.setCurrentLayer(l);
+        for (int i = 0; i < 16000; ++i) {
+            const float e = edges[i % std::size(edges)];
+            const bool edge = i % 5 == 0;
+            const auto f = static_cast<float>(i);
+            const bool valid = i % 11 != 0;
+            addPoint(
+                store, l,
+                {.x = edge ? e : 0.37f * f - 3000.0f,
+                 .y = edge ? -e : 1e-3f * f,
+                 .z = edge ? 2.0f * e : -f,
+                 .amplitude = amplitudes[i % std::size(amplitudes)] + (edge ? 0.0f : 1e-3f * f),
+                 .valid = valid});
+            if (valid && l != 1) ++visible;
+        }
+    }
+    store.layer(1).inUse = 0;
+    test::TempDir dir;
+    NullSink quiet;
+    ASSERT_TRUE(exportLas(store, dir / "bulk.las", quiet));
+
+    LasFile ref;
+    ASSERT_TRUE(ref.create(dir / "ref.las", CloudBounds{}));
+    ref.setIntensityScale();
+    CloudBounds bounds;
+    store.forEachVisible([&](std::uint32_t, const CloudPoint& p) {
+        bounds.add(p);
+        ASSERT_TRUE(ref.writePoint(p.x, p.y, p.z, p.amplitude, false, 1.0, 1.0));
+    });
+    ASSERT_TRUE(ref.updateHeader(bounds));
+    ASSERT_TRUE(ref.close());
+
+    const auto bulk = test::readBytes(dir / "bulk.las");
+    ASSERT_EQ(bulk.size(), 297u + 20u * visible);
+    EXPECT_EQ(le::u32(bulk.data() + 107), visible);
+    EXPECT_TRUE(bulk == test::readBytes(dir / "ref.las"));
+}
+
 } // namespace
 } // namespace quarv
