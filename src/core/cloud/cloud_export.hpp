@@ -27,8 +27,9 @@ bool exportXyz(const CloudStore& store, const std::filesystem::path& path, Messa
 bool exportXyz(const CloudRenderer& renderer, const std::filesystem::path& path, MessageSink& sink);
 
 // Reads the records of an open LAS file into the next slots of layer l: each point gets
-// range = |(x, y, z)| and valid 1, is added to the layer statistics and committed. Stops after
-// the header's number of records or at the end of the file; returns the records read.
+// range = |(x, y, z)| and valid 1 and is added to the layer statistics in slot order. Points are
+// decoded in chunks, on helper threads for a large file, and committed a chunk at a time. Stops
+// after the header's number of records or at the end of the file; returns the records read.
 std::uint64_t fillLayerFromLas(LasFile& las, CloudStore& store, std::uint32_t l);
 
 } // namespace quarv

@@ -6,8 +6,11 @@
 #include "core/config/bytes.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -15,6 +18,11 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quarv {
 
@@ -50,6 +58,11 @@ void quantiseColumn(const float* v, std::size_t n, double scale, std::int32_t* o
     } else {
         for (std::size_t i = 0; i < n; ++i) out[i] = lasQuantise(v[i], scale);
     }
+}
+
+// The amplitude a record's intensity stands for: intensity / 65535 of full scale.
+inline float amplitudeOf(std::uint16_t intensity) {
+    return static_cast<float>(intensity / 65535.0 * kLasFullScaleAmplitude);
 }
 
 std::string fileName(const std::filesystem::path& path) {
@@ -380,6 +393,7 @@ bool LasFile::openRead(const std::filesystem::path& path, MessageSink& sink) {
     header_.fill(0);
     recordsRead_ = recordsBuffered_ = 0;
     bufferUsed_ = bufferPos_ = 0;
+    ended_ = false;
 
     std::error_code ec;
     const bool regular = std::filesystem::is_regular_file(path, ec);
@@ -407,6 +421,7 @@ bool LasFile::openRead(const std::filesystem::path& path, MessageSink& sink) {
     std::memcpy(header_.data(), head.data(), kLasHeaderSize);
     info_ = info;
     scale_ = info.scale;
+    decoder_ = LasRecordDecoder(info);
     path_ = path;
     in_ = f;
     const std::size_t records = std::max<std::size_t>(1, kReadChunkBytes / info.recordLength);
@@ -415,6 +430,7 @@ bool LasFile::openRead(const std::filesystem::path& path, MessageSink& sink) {
 }
 
 bool LasFile::refill() {
+    if (ended_) return false;
     const std::size_t length = info_.recordLength;
     const std::uint64_t left = info_.pointCount - recordsBuffered_;
     const std::size_t want =
@@ -428,40 +444,20 @@ bool LasFile::refill() {
     return bufferUsed_ > 0;
 }
 
-bool LasFile::readPoint(CloudPoint& p) {
-    if (!in_ || recordsRead_ >= info_.pointCount) return false;
-    if (bufferPos_ >= bufferUsed_ && !refill()) return false;
-    const std::uint8_t* r = buffer_.data() + bufferPos_;
-    bufferPos_ += info_.recordLength;
-    ++recordsRead_;
+LasRecordDecoder::LasRecordDecoder(const LasHeaderInfo& info)
+    : scale_(info.scale), offset_(info.offset), rankAt_(info.pointFormat >= 6 ? 18 : 16),
+      sourceAt_(info.pointFormat >= 6 ? 20 : 18) {}
 
-    p = CloudPoint{};
-    p.x = static_cast<float>(le::i32(r) * info_.scale[0] + info_.offset[0]);
-    p.y = static_cast<float>(le::i32(r + 4) * info_.scale[1] + info_.offset[1]);
-    p.z = static_cast<float>(le::i32(r + 8) * info_.scale[2] + info_.offset[2]);
-    const std::uint16_t intensity = le::u16(r + 12);
-    p.saturated = intensity > 65534 ? 1 : 0;
-    p.amplitude = static_cast<float>(intensity / 65535.0 * kLasFullScaleAmplitude);
-    p.snr = static_cast<float>(intensity);
-    p.valid = 1;
-    // Our files carry the azimuth bytes in the scan angle rank (low) and user data (high), the
-    // elevation in the point source ID. The extended formats 6-10 keep user data at 17 but move
-    // the scan angle to a 16-bit field at 18 (its low byte stands in for the rank) and the
-    // source ID to 20.
-    std::uint8_t rankByte, userData;
-    std::int16_t source;
-    if (info_.pointFormat >= 6) {
-        rankByte = r[18];
-        userData = r[17];
-        source = le::i16(r + 20);
-    } else {
-        rankByte = r[16];
-        userData = r[17];
-        source = le::i16(r + 18);
-    }
-    // The angle words rarely change from record to record (never in our files): the last
-    // division is reused.
-    const auto azimuthWord = static_cast<std::int16_t>(rankByte | (userData << 8));
+inline float LasRecordDecoder::coordinate(const std::uint8_t* r, std::size_t axis) const {
+    return static_cast<float>(le::i32(r + 4 * axis) * scale_[axis] + offset_[axis]);
+}
+
+// Our files carry the azimuth bytes in the scan angle rank (low) and user data (high), the
+// elevation in the point source ID. The extended formats 6-10 keep user data at 17 but move the
+// scan angle to a 16-bit field at 18 (its low byte stands in for the rank) and the source ID to 20.
+inline void LasRecordDecoder::angles(const std::uint8_t* r) {
+    const auto azimuthWord = static_cast<std::int16_t>(r[rankAt_] | (r[17] << 8));
+    const std::int16_t source = le::i16(r + sourceAt_);
     if (azimuthWord != lastAzimuthWord_) {
         lastAzimuthWord_ = azimuthWord;
         lastAzimuth_ = static_cast<float>(azimuthWord / 1485.0);
@@ -470,10 +466,162 @@ bool LasFile::readPoint(CloudPoint& p) {
         lastSourceWord_ = source;
         lastElevation_ = static_cast<float>(source / 1485.0);
     }
+}
+
+inline void LasRecordDecoder::put(const std::uint8_t* r, CloudPoint& p, float x, float y, float z,
+                                  float range, float amplitude) {
+    angles(r);
+    const std::uint16_t intensity = le::u16(r + 12);
+    p.x = x;
+    p.y = y;
+    p.z = z;
+    p.color = Rgb{};
     p.azimuth = lastAzimuth_;
     p.elevation = lastElevation_;
-    p.range = 0.0f;
+    p.range = range;
+    p.amplitude = amplitude;
+    p.snr = static_cast<float>(intensity);
+    p.saturated = intensity > 65534 ? 1 : 0;
+    p.valid = 1;
+    p.sequence = 0;
+    p.line = 0;
+    p.peakPosition = 0.0f;
+}
+
+void LasRecordDecoder::decode(const std::uint8_t* r, CloudPoint& p) {
+    put(r, p, coordinate(r, 0), coordinate(r, 1), coordinate(r, 2), 0.0f,
+        amplitudeOf(le::u16(r + 12)));
+}
+
+namespace {
+// The range a layer import gives a point: its distance from the origin, in double precision.
+inline float rangeOf(float x, float y, float z) {
+    const double dx = x, dy = y, dz = z;
+    return static_cast<float>(std::sqrt(dx * dx + dy * dy + dz * dz));
+}
+} // namespace
+
+void LasRecordDecoder::decodeWithRange(const std::uint8_t* records, std::size_t length,
+                                       std::size_t n, CloudPoint* out) {
+    // A block at a time through columns: the conversions and square roots of a column loop
+    // compile to vector code, and the points are then written from the columns.
+    constexpr std::size_t kBlock = 256;
+    std::array<float, kBlock> x, y, z, range, amplitude, snr;
+    std::array<std::uint16_t, kBlock> intensity;
+    while (n > 0) {
+        const std::size_t m = std::min(n, kBlock);
+        const std::uint8_t* r = records;
+        for (std::size_t i = 0; i < m; ++i, r += length) {
+            x[i] = coordinate(r, 0);
+            y[i] = coordinate(r, 1);
+            z[i] = coordinate(r, 2);
+            intensity[i] = le::u16(r + 12);
+        }
+        for (std::size_t i = 0; i < m; ++i) range[i] = rangeOf(x[i], y[i], z[i]);
+        for (std::size_t i = 0; i < m; ++i) amplitude[i] = amplitudeOf(intensity[i]);
+        for (std::size_t i = 0; i < m; ++i) snr[i] = static_cast<float>(intensity[i]);
+        r = records;
+#if defined(__SSE2__)
+        // The 52 bytes of a point as three 16-byte stores and one 4-byte store instead of a
+        // store per field; the field offsets are checked below.
+        const __m128i flags = _mm_set_epi32(0, 0, 0, 0x0100); // saturated 0, valid 1, 0, 0
+        const __m128i saturatedBit = _mm_set_epi32(0, 0, 0, 0x0001);
+        for (std::size_t i = 0; i < m; ++i, r += length) {
+            angles(r);
+            auto* p = reinterpret_cast<std::uint8_t*>(out + i);
+            const __m128 v0 = _mm_set_ps(0.0f, z[i], y[i], x[i]); // x, y, z, colour 0 and pad
+            const __m128 v1 = _mm_set_ps(amplitude[i], range[i], lastElevation_, lastAzimuth_);
+            const __m128i bits = intensity[i] > 65534 ? _mm_or_si128(flags, saturatedBit) : flags;
+            // snr, saturated and valid bytes, sequence 0, line 0
+            const __m128i v2 =
+                _mm_or_si128(_mm_castps_si128(_mm_set_ss(snr[i])), _mm_slli_si128(bits, 4));
+            _mm_storeu_ps(reinterpret_cast<float*>(p), v0);
+            _mm_storeu_ps(reinterpret_cast<float*>(p + 16), v1);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 32), v2);
+            out[i].peakPosition = 0.0f;
+        }
+#else
+        for (std::size_t i = 0; i < m; ++i, r += length) {
+            put(r, out[i], x[i], y[i], z[i], range[i], amplitude[i]);
+        }
+#endif
+        records += m * length;
+        out += m;
+        n -= m;
+    }
+}
+
+#if defined(__SSE2__)
+static_assert(sizeof(CloudPoint) == 52 && offsetof(CloudPoint, x) == 0 &&
+                  offsetof(CloudPoint, y) == 4 && offsetof(CloudPoint, z) == 8 &&
+                  offsetof(CloudPoint, color) == 12 && offsetof(CloudPoint, azimuth) == 16 &&
+                  offsetof(CloudPoint, elevation) == 20 && offsetof(CloudPoint, range) == 24 &&
+                  offsetof(CloudPoint, amplitude) == 28 && offsetof(CloudPoint, snr) == 32 &&
+                  offsetof(CloudPoint, saturated) == 36 && offsetof(CloudPoint, valid) == 37 &&
+                  offsetof(CloudPoint, sequence) == 40 && offsetof(CloudPoint, line) == 44 &&
+                  offsetof(CloudPoint, peakPosition) == 48,
+              "the vector stores of decodeWithRange follow this layout");
+#endif
+
+bool LasFile::readPoint(CloudPoint& p) {
+    if (!in_ || recordsRead_ >= info_.pointCount) return false;
+    if (bufferPos_ >= bufferUsed_ && !refill()) return false;
+    const std::uint8_t* r = buffer_.data() + bufferPos_;
+    bufferPos_ += info_.recordLength;
+    ++recordsRead_;
+    decoder_.decode(r, p);
     return true;
+}
+
+std::size_t LasFile::readRecords(std::size_t count, std::uint8_t* out) {
+    if (!in_ || recordsRead_ >= info_.pointCount) return 0;
+    const std::size_t length = info_.recordLength;
+    count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, info_.pointCount - recordsRead_));
+    const std::size_t fromBuffer = std::min(count, (bufferUsed_ - bufferPos_) / length);
+    if (fromBuffer > 0) std::memcpy(out, buffer_.data() + bufferPos_, fromBuffer * length);
+    bufferPos_ += fromBuffer * length;
+    recordsRead_ += fromBuffer;
+    std::size_t done = fromBuffer;
+    if (done < count && !ended_) {
+        const std::size_t want = (count - done) * length;
+        const std::size_t got = std::fread(out + done * length, 1, want, in_);
+        // As in refill: the file ends at its last complete record and stays ended.
+        const std::size_t records = got / length;
+        recordsRead_ += records;
+        recordsBuffered_ += records;
+        done += records;
+        ended_ = got < want;
+    }
+    return done;
+}
+
+std::size_t LasFile::readRecordsAt(std::uint64_t first, std::size_t count,
+                                   std::uint8_t* out) const {
+    if (!in_ || first >= info_.pointCount) return 0;
+    const std::size_t length = info_.recordLength;
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, info_.pointCount - first));
+    const int fd = ::fileno(in_);
+    // Below the file size checked by openRead: the offsets cannot overflow.
+    auto at = static_cast<off_t>(info_.offsetToPoints + first * length);
+    const std::size_t want = count * length;
+    std::size_t got = 0;
+    while (got < want) {
+        const ssize_t n = ::pread(fd, out + got, want - got, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break; // end of a file that shrank, or a read error: ends here
+        got += static_cast<std::size_t>(n);
+        at += n;
+    }
+    return got / length;
+}
+
+void LasFile::continueAt(std::uint64_t next, bool ended) {
+    if (!in_) return;
+    recordsRead_ = recordsBuffered_ = std::min(next, info_.pointCount);
+    bufferUsed_ = bufferPos_ = 0;
+    const auto at = static_cast<off_t>(info_.offsetToPoints + recordsRead_ * info_.recordLength);
+    ended_ = ended || fseeko(in_, at, SEEK_SET) != 0;
 }
 
 bool LasFile::close() {
@@ -535,14 +683,147 @@ bool exportLas(const CloudStore& store, const std::filesystem::path& path, Messa
     return true;
 }
 
+namespace {
+
+// The records of a layer import are decoded in chunks of about this many bytes: a chunk's records
+// and the points made of them stay in the cache until the statistics pass has read them.
+constexpr std::size_t kImportChunkBytes = 1 << 18;
+// Threads decoding at once, the calling thread included. Beyond that the sequential statistics
+// pass and the memory bandwidth limit the import.
+constexpr unsigned kMaxImportThreads = 4;
+
+// A bulk import of the `count` records from record `first` on (where readPoint stands) into the
+// slots from nextSlot on. Chunks are claimed in order by the calling thread and any helpers, each
+// read with positioned reads (the first through the stream) and decoded straight into its slots;
+// the calling thread adds the statistics of the decoded chunks in slot order and publishes each
+// chunk with one commit, so readers on other threads only ever see complete points and the sums are
+// those of a sequential pass.
+class LayerImport {
+public:
+    LayerImport(LasFile& las, CloudStore& store, std::uint32_t layer, std::uint64_t first,
+                std::uint64_t count)
+        : las_(las), store_(store), layer_(layer), slots_(&store.nextSlot(layer)), first_(first),
+          count_(count), length_(las.info().recordLength),
+          chunkRecords_(std::max<std::size_t>(1, kImportChunkBytes / length_)),
+          chunks_(static_cast<std::size_t>((count + chunkRecords_ - 1) / chunkRecords_)),
+          decoded_(std::make_unique<std::atomic<std::uint32_t>[]>(chunks_)) {}
+
+    // Returns the records imported; `ended` when the file ended before `count` records.
+    std::uint64_t run(bool& ended) {
+        // The first chunk is read here, before any helper starts, through the stream readPoint
+        // reads from: the import begins exactly where readPoint would have continued, with the
+        // records it already fetched (and what the stream holds of a file that has since shrunk).
+        Decoding own(*this);
+        own.decodeNext();
+        std::vector<std::thread> helpers;
+        const unsigned threads =
+            std::min(std::max(1u, std::thread::hardware_concurrency()), kMaxImportThreads);
+        // A helper only pays off when there are chunks for it to take.
+        for (unsigned t = 1; t < threads && chunks_ >= 2 * threads; ++t) {
+            try {
+                helpers.emplace_back([this] {
+                    Decoding d(*this);
+                    while (d.decodeNext()) {
+                    }
+                });
+            } catch (const std::system_error&) {
+                break; // no thread to be had: fewer helpers
+            }
+        }
+        std::uint64_t imported = 0;
+        ended = false;
+        for (std::size_t next = 0; next < chunks_ && !ended;) {
+            const std::uint32_t state = decoded_[next].load(std::memory_order_acquire);
+            if (state == 0) {
+                // Not decoded yet: decode a chunk here, or wait for the helper decoding it.
+                if (!own.decodeNext()) decoded_[next].wait(0, std::memory_order_acquire);
+                continue;
+            }
+            const std::uint32_t n = state - 1;
+            store_.addStatistics(layer_, slots_ + next * chunkRecords_, n);
+            store_.commit(layer_, n);
+            imported += n;
+            ended = n < recordsOf(next);
+            ++next;
+        }
+        // An early end leaves the chunks after it to no one.
+        stop_.store(true, std::memory_order_relaxed);
+        for (std::thread& h : helpers) h.join();
+        return imported;
+    }
+
+private:
+    std::size_t recordsOf(std::size_t chunk) const {
+        return static_cast<std::size_t>(
+            std::min<std::uint64_t>(chunkRecords_, count_ - std::uint64_t{chunk} * chunkRecords_));
+    }
+
+    // One thread's share of the decoding: its own record buffer and decoder.
+    class Decoding {
+    public:
+        explicit Decoding(LayerImport& job)
+            : job_(job), raw_(job.chunkRecords_ * job.length_), decoder_(job.las_.info()) {}
+
+        // Claims, reads and decodes the next chunk. False when none is left.
+        bool decodeNext() {
+            if (job_.stop_.load(std::memory_order_relaxed)) return false;
+            const std::size_t chunk = job_.nextChunk_.fetch_add(1, std::memory_order_relaxed);
+            if (chunk >= job_.chunks_) return false;
+            const std::size_t want = job_.recordsOf(chunk);
+            const std::uint64_t at = std::uint64_t{chunk} * job_.chunkRecords_;
+            const std::size_t got =
+                chunk == 0 ? job_.las_.readRecords(want, raw_.data())
+                           : job_.las_.readRecordsAt(job_.first_ + at, want, raw_.data());
+            decoder_.decodeWithRange(raw_.data(), job_.length_, got, job_.slots_ + at);
+            // A short chunk ends the import: no one needs the chunks after it.
+            if (got < want) job_.stop_.store(true, std::memory_order_relaxed);
+            // Release: the points happen-before the publishing thread's acquire of the state.
+            job_.decoded_[chunk].store(static_cast<std::uint32_t>(got) + 1,
+                                       std::memory_order_release);
+            job_.decoded_[chunk].notify_all();
+            return true;
+        }
+
+    private:
+        LayerImport& job_;
+        std::vector<std::uint8_t> raw_;
+        LasRecordDecoder decoder_;
+    };
+
+    LasFile& las_; // the helpers only use its positioned reads
+    CloudStore& store_;
+    const std::uint32_t layer_;
+    CloudPoint* const slots_;
+    const std::uint64_t first_, count_;
+    const std::size_t length_, chunkRecords_, chunks_;
+    // Per chunk: 0 until decoded, then the records decoded + 1.
+    std::unique_ptr<std::atomic<std::uint32_t>[]> decoded_;
+    std::atomic<std::size_t> nextChunk_{0};
+    std::atomic<bool> stop_{false};
+};
+
+} // namespace
+
 std::uint64_t fillLayerFromLas(LasFile& las, CloudStore& store, std::uint32_t l) {
     std::uint64_t read = 0;
     const std::uint64_t total = las.pointRecordCount();
+    // The records that fit the layer's countable slots are imported in bulk.
+    if (las.isReading() && las.pointsRead() < total) {
+        const std::uint64_t first = las.pointsRead();
+        const std::uint64_t count = std::min<std::uint64_t>(total - first, store.room(l));
+        if (count > 0) {
+            bool ended = false;
+            read = LayerImport(las, store, l, first, count).run(ended);
+            las.continueAt(first + read, ended);
+        }
+    }
+    // The rest one at a time: records past the last countable slot each replace the point in
+    // the last slot (they still count in the statistics), and a layer without slots fills the
+    // store's scratch point.
     while (read < total) {
         CloudPoint& slot = store.nextSlot(l);
         if (!las.readPoint(slot)) break;
-        const double x = slot.x, y = slot.y, z = slot.z;
-        slot.range = static_cast<float>(std::sqrt(x * x + y * y + z * z));
+        slot.range = rangeOf(slot.x, slot.y, slot.z);
         slot.valid = 1;
         store.addStatistics(l, slot.saturated != 0, slot.range, slot.amplitude, slot.snr, slot);
         store.commit(l);

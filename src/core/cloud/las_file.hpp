@@ -95,6 +95,35 @@ inline std::int32_t lasQuantiseOwnScale(float v) {
     return static_cast<std::int32_t>(c);
 }
 
+// The conversion of one file's point records into points, shared by LasFile::readPoint and the
+// bulk import so that both give the same values. Each reading thread keeps its own decoder: it
+// remembers the last angle words and their angles.
+class LasRecordDecoder {
+public:
+    LasRecordDecoder() = default;
+    explicit LasRecordDecoder(const LasHeaderInfo& info);
+    // The point of record r, as readPoint documents it (valid 1, range 0).
+    void decode(const std::uint8_t* r, CloudPoint& p);
+    // decode of n consecutive records `length` bytes apart into out[0] to out[n - 1], each with
+    // range = |(x, y, z)| as a layer import stores it.
+    void decodeWithRange(const std::uint8_t* records, std::size_t length, std::size_t n,
+                         CloudPoint* out);
+
+private:
+    float coordinate(const std::uint8_t* r, std::size_t axis) const;
+    void angles(const std::uint8_t* r);
+    // Every field of p is written exactly once, straight from registers.
+    void put(const std::uint8_t* r, CloudPoint& p, float x, float y, float z, float range,
+             float amplitude);
+
+    std::array<double, 3> scale_{1.0, 1.0, 1.0}, offset_{};
+    std::size_t rankAt_ = 16, sourceAt_ = 18; // the formats 6-10 move them to 18 and 20
+    // The angle words rarely change from record to record (never in our files): the last
+    // division is reused.
+    std::int16_t lastAzimuthWord_ = 0, lastSourceWord_ = 0;
+    float lastAzimuth_ = 0.0f, lastElevation_ = 0.0f; // their angles: 0 / 1485 = 0
+};
+
 class LasFile {
 public:
     LasFile();
@@ -136,6 +165,21 @@ public:
     // file is open, all announced records have been read or the file ended early.
     bool readPoint(CloudPoint& p);
 
+    // ---- bulk reading, for importers that decode records themselves ----
+    bool isReading() const { return in_ != nullptr; }
+    // Copies the next `count` records (count x recordLength bytes) into `out` and moves past them,
+    // exactly as `count` readPoint calls would take them (through the same stream, records already
+    // fetched first). Returns the records copied: fewer only where the file ended early.
+    std::size_t readRecords(std::size_t count, std::uint8_t* out);
+    // Copies `count` records from record `first` (0 is the first point record) into `out`
+    // (count x recordLength bytes) with positioned reads that leave readPoint's position alone,
+    // so several threads may read at once. Returns the complete records read: fewer than asked
+    // only where the file ended early (it shrank since it was opened) or could not be read.
+    std::size_t readRecordsAt(std::uint64_t first, std::size_t count, std::uint8_t* out) const;
+    // Sets readPoint's position after records a bulk reader took: it continues with record
+    // `next`, or delivers nothing more when `ended` (the bulk reader met the end of the file).
+    void continueAt(std::uint64_t next, bool ended);
+
     // Writing: flushes and renames the file into place (false, destination untouched, if any
     // write failed). Reading: closes the file.
     bool close();
@@ -166,8 +210,8 @@ private:
     std::size_t bufferPos_ = 0;        // reading: next record
     std::uint64_t recordsRead_ = 0;
     std::uint64_t recordsBuffered_ = 0; // reading: records fetched from the file so far
-    std::int16_t lastAzimuthWord_ = 0, lastSourceWord_ = 0;
-    float lastAzimuth_ = 0.0f, lastElevation_ = 0.0f; // their angles: 0 / 1485 = 0
+    bool ended_ = false;                // reading: the file ended early, nothing more to read
+    LasRecordDecoder decoder_;
 };
 
 } // namespace quarv

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -514,6 +515,166 @@ TEST(LasFile, ExportBytesAreThoseOfThePointByPointWriter) {
     ASSERT_EQ(bulk.size(), 297u + 20u * visible);
     EXPECT_EQ(le::u32(bulk.data() + 107), visible);
     EXPECT_TRUE(bulk == test::readBytes(dir / "ref.las"));
+}
+
+// The import as it runs one record at a time: readPoint and the pipeline's calls per point.
+std::uint64_t fillOneByOne(LasFile& las, CloudStore& store, std::uint32_t l) {
+    std::uint64_t read = 0;
+    while (read < las.pointRecordCount()) {
+        CloudPoint& slot = store.nextSlot(l);
+        if (!las.readPoint(slot)) break;
+        const double x = slot.x, y = slot.y, z = slot.z;
+        slot.range = static_cast<float>(std::sqrt(x * x + y * y + z * z));
+        slot.valid = 1;
+        store.addStatistics(l, slot.saturated != 0, slot.range, slot.amplitude, slot.snr, slot);
+        store.commit(l);
+        ++read;
+    }
+    return read;
+}
+
+// Same points bit for bit (slots up to and including the one after the count: a full layer's
+// last slot) and the same statistics bit for bit.
+void expectSameLayer(const CloudStore& a, const CloudStore& b, std::uint32_t l) {
+    const std::uint32_t n = a.pointCount(l);
+    ASSERT_EQ(n, b.pointCount(l));
+    auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+    for (std::uint32_t i = 0; i <= n && i < LAYER_CAPACITY; ++i) {
+        const CloudPoint &p = a.point(l, i), &q = b.point(l, i);
+        const float pf[] = {p.x,     p.y,         p.z,   p.azimuth,     p.elevation,
+                            p.range, p.amplitude, p.snr, p.peakPosition};
+        const float qf[] = {q.x,     q.y,         q.z,   q.azimuth,     q.elevation,
+                            q.range, q.amplitude, q.snr, q.peakPosition};
+        for (std::size_t f = 0; f < std::size(pf); ++f)
+            ASSERT_EQ(bits(pf[f]), bits(qf[f])) << "slot " << i << " field " << f;
+        ASSERT_EQ(p.color, q.color) << i;
+        ASSERT_EQ(p.saturated, q.saturated) << i;
+        ASSERT_EQ(p.valid, q.valid) << i;
+        ASSERT_EQ(p.sequence, q.sequence) << i;
+        ASSERT_EQ(p.line, q.line) << i;
+    }
+    const PointLayer &r = a.layer(l), &s = b.layer(l);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(r.sumX), std::bit_cast<std::uint64_t>(s.sumX));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(r.sumY), std::bit_cast<std::uint64_t>(s.sumY));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(r.sumZ), std::bit_cast<std::uint64_t>(s.sumZ));
+    const float rs[] = {r.minX, r.maxX, r.minY,         r.maxY,
+                        r.minZ, r.maxZ, r.rangeSeenMin, r.rangeSeenMax};
+    const float ss[] = {s.minX, s.maxX, s.minY,         s.maxY,
+                        s.minZ, s.maxZ, s.rangeSeenMin, s.rangeSeenMax};
+    for (std::size_t f = 0; f < std::size(rs); ++f) EXPECT_EQ(bits(rs[f]), bits(ss[f])) << f;
+}
+
+// n records with coordinates spread over the i32 range, intensities spread over their range with
+// the saturated one and the one below it frequent, and angle words that change every record in
+// places and rarely elsewhere.
+ForeignLas foreignWithPoints(unsigned minor, unsigned format, std::uint16_t recordLength,
+                             std::size_t n) {
+    ForeignLas f;
+    f.minor = minor;
+    f.format = format;
+    f.recordLength = recordLength;
+    if (minor == 4) f.headerSize = 375, f.legacyCount = 0;
+    f.scale[0] = 0.0025, f.scale[1] = -0.01, f.scale[2] = 1e-7;
+    f.offset[0] = -50.0, f.offset[1] = 1000.0, f.offset[2] = -0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto k = static_cast<std::int64_t>(i);
+        const auto w = static_cast<std::uint8_t>(i < 1000 ? i : i / 4096);
+        f.points.push_back({static_cast<std::int32_t>((k * 2654435761) % 4294967291 - 2147483645),
+                            static_cast<std::int32_t>(k % 3 == 0 ? 0 : 1000 - k),
+                            static_cast<std::int32_t>(k * 977),
+                            static_cast<std::uint16_t>(i % 7 == 0   ? 65535
+                                                       : i % 7 == 1 ? 65534
+                                                                    : i * 37 % 65536),
+                            w, static_cast<std::uint8_t>(255 - w),
+                            static_cast<std::uint16_t>(i % 5000 == 0 ? 0x8001 : i / 3000)});
+    }
+    return f;
+}
+
+TEST(LasFile, ImportGivesThePointsAndStatisticsOfTheOneByOneImport) {
+    struct Case {
+        const char* name;
+        unsigned minor, format;
+        std::uint16_t recordLength;
+        std::size_t points;
+        std::size_t readFirst;   // records taken with readPoint before the import
+        std::uint32_t prefilled; // points already in the layer
+    };
+    constexpr std::uint32_t kNearlyFull = CloudStore::MAX_LAYER_POINTS - 5;
+    const Case cases[] = {
+        {"format 3, several chunks", 2, 3, 34, 40000, 0, 0},
+        {"format 6 with extra bytes", 4, 6, 34, 40000, 0, 0},
+        {"format 0", 0, 0, 20, 70000, 0, 0},
+        {"after records read one by one", 2, 1, 28, 30000, 3, 0},
+        {"past the last countable slot", 2, 3, 34, 20, 0, kNearlyFull},
+    };
+    test::TempDir dir;
+    NullSink quiet;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ForeignLas f = foreignWithPoints(c.minor, c.format, c.recordLength, c.points);
+        test::writeBytes(dir / "in.las", f.bytes());
+        auto bulk = std::make_unique<CloudStore>(), ref = std::make_unique<CloudStore>();
+        LasFile a, b;
+        ASSERT_TRUE(a.openRead(dir / "in.las", quiet));
+        ASSERT_TRUE(b.openRead(dir / "in.las", quiet));
+        for (CloudStore* s : {bulk.get(), ref.get()}) {
+            s->setCurrentLayer(3);
+            s->commit(3, c.prefilled);
+        }
+        for (std::size_t i = 0; i < c.readFirst; ++i) {
+            CloudPoint p, q;
+            ASSERT_TRUE(a.readPoint(p));
+            ASSERT_TRUE(b.readPoint(q));
+        }
+        const std::uint64_t expected = c.points - c.readFirst;
+        EXPECT_EQ(fillLayerFromLas(a, *bulk, 3), expected);
+        EXPECT_EQ(fillOneByOne(b, *ref, 3), expected);
+        EXPECT_EQ(bulk->pointCount(3),
+                  std::min<std::uint64_t>(c.prefilled + expected, CloudStore::MAX_LAYER_POINTS));
+        expectSameLayer(*bulk, *ref, 3);
+        CloudPoint p;
+        EXPECT_FALSE(a.readPoint(p));
+    }
+}
+
+TEST(LasFile, ImportOfAFileThatShrankEndsAtItsLastCompleteRecord) {
+    struct Case {
+        const char* name;
+        std::size_t records;   // complete records left
+        std::size_t partBytes; // bytes of the next record left
+        bool exact;            // false: the stream had read past the cut when the header was read
+    };
+    const Case cases[] = {
+        {"inside the first chunk, mid-record", 500, 7, true},
+        {"in a later chunk, mid-record", 25000, 33, true},
+        {"on a record boundary", 30000, 0, true},
+        {"before the first record", 0, 5, false},
+    };
+    const ForeignLas f = foreignWithPoints(2, 3, 34, 40000);
+    test::TempDir dir;
+    NullSink quiet;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto file = dir / "shrinks.las";
+        test::writeBytes(file, f.bytes());
+        LasFile a, b;
+        ASSERT_TRUE(a.openRead(file, quiet));
+        ASSERT_TRUE(b.openRead(file, quiet));
+        std::filesystem::resize_file(file, a.info().offsetToPoints + c.records * 34 + c.partBytes);
+        auto bulk = std::make_unique<CloudStore>(), ref = std::make_unique<CloudStore>();
+        bulk->setCurrentLayer(0);
+        ref->setCurrentLayer(0);
+        const std::uint64_t read = fillLayerFromLas(a, *bulk, 0);
+        EXPECT_EQ(read, fillOneByOne(b, *ref, 0));
+        if (c.exact) {
+            EXPECT_EQ(read, c.records);
+        }
+        EXPECT_LT(read, f.points.size());
+        expectSameLayer(*bulk, *ref, 0);
+        CloudPoint p;
+        EXPECT_FALSE(a.readPoint(p)); // the end stays the end
+    }
 }
 
 } // namespace
