@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <csignal>
@@ -18,6 +19,7 @@
 #include <limits>
 #include <string>
 #include <sys/resource.h>
+#include <thread>
 #include <vector>
 
 namespace quarv {
@@ -675,6 +677,42 @@ TEST(LasFile, ImportOfAFileThatShrankEndsAtItsLastCompleteRecord) {
         CloudPoint p;
         EXPECT_FALSE(a.readPoint(p)); // the end stays the end
     }
+}
+
+TEST(LasFileConcurrency, ReadersSeeOnlyCompletePointsWhileAnImportFills) {
+    const ForeignLas f = foreignWithPoints(2, 3, 34, 60000);
+    test::TempDir dir;
+    test::writeBytes(dir / "in.las", f.bytes());
+    auto store = std::make_unique<CloudStore>();
+    store->setCurrentLayer(2);
+    LasFile las;
+    NullSink quiet;
+    ASSERT_TRUE(las.openRead(dir / "in.las", quiet));
+    std::atomic<bool> done{false};
+    std::uint64_t imported = 0;
+    std::thread filler([&] {
+        imported = fillLayerFromLas(las, *store, 2);
+        done.store(true);
+    });
+    // Every point a reader gets is whole: its fields agree with each other and with its record.
+    std::uint32_t seen = 0;
+    bool whole = true;
+    for (bool last = false; !last;) {
+        last = done.load(); // a last pass after the import has returned sees every point
+        seen = 0;
+        store->forEachVisible([&](std::uint32_t, const CloudPoint& p) {
+            const ForeignLas::Point& e = f.points[seen++];
+            whole = whole && p.snr == static_cast<float>(e.intensity) &&
+                    p.x == static_cast<float>(e.X * f.scale[0] + f.offset[0]) &&
+                    p.z == static_cast<float>(e.Z * f.scale[2] + f.offset[2]) &&
+                    p.amplitude == static_cast<float>(e.intensity / 65535.0 * 875.0) &&
+                    p.saturated == (e.intensity == 65535 ? 1 : 0);
+        });
+    }
+    filler.join();
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(imported, 60000u);
+    EXPECT_EQ(seen, 60000u);
 }
 
 } // namespace
