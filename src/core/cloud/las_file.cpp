@@ -289,6 +289,9 @@ bool LasFile::create(const std::filesystem::path& path, const CloudBounds& bound
     close();
     if (!writer_.open(path)) return false;
     path_ = path;
+    // The header announces our scale; a reader that loaded a foreign file before must not
+    // quantise with that file's.
+    scale_ = {kLasScale, kLasScale, kLasScale};
     stamp_ = LasDate::today();
     header_ = encodeLasHeader(bounds, stamp_);
     const auto vlr = encodeLasProjectionRecord();

@@ -319,6 +319,17 @@ TEST(LasFile, ForeignVersion12Format3WithOffsetsAndPadding) {
     EXPECT_FLOAT_EQ(p.x, 223.45f);
     EXPECT_FLOAT_EQ(p.y, -267.89f);
     EXPECT_FLOAT_EQ(p.z, 9.321f);
+
+    // The same object writing afterwards quantises at our own 10 um, as its header says.
+    ASSERT_TRUE(las.create(dir / "ours.las", CloudBounds{}));
+    las.setIntensityScale();
+    ASSERT_TRUE(las.writePoint(1.0, -1.0, 0.25, 0.0f, false, 1.0, 1.0));
+    ASSERT_TRUE(las.close());
+    const auto b = test::readBytes(dir / "ours.las");
+    ASSERT_EQ(b.size(), 317u);
+    EXPECT_EQ(le::i32(b.data() + 297), 100000);
+    EXPECT_EQ(le::i32(b.data() + 301), -99999);
+    EXPECT_EQ(le::i32(b.data() + 305), 25000);
 }
 
 TEST(LasFile, ForeignVersion14Format6WithVariableRecordsAndExtraBytes) {
