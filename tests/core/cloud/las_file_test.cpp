@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -193,28 +194,6 @@ TEST(LasFile, OwnFileReadsBackAsWritten) {
     EXPECT_TRUE(las.close());
 }
 
-TEST(LasFile, ImportFillsALayerWithRangesAndStatistics) {
-    test::TempDir dir;
-    CloudStore source;
-    source.setCurrentLayer(0);
-    addPoint(source, 0, {.x = 3.0f, .y = 4.0f, .z = 0.0f, .amplitude = 875.0f});
-    addPoint(source, 0, {.x = 0.0f, .y = -6.0f, .z = 8.0f, .amplitude = 100.0f});
-    NullSink quiet;
-    ASSERT_TRUE(exportLas(source, dir / "in.las", quiet));
-
-    CloudStore store;
-    store.setCurrentLayer(2);
-    LasFile las;
-    ASSERT_TRUE(las.openRead(dir / "in.las", quiet));
-    EXPECT_EQ(fillLayerFromLas(las, store, 2), 2u);
-    ASSERT_EQ(store.pointCount(2), 2u);
-    EXPECT_NEAR(store.point(2, 0).range, 5.0f, 1e-5);
-    EXPECT_NEAR(store.point(2, 1).range, 10.0f, 1e-5);
-    EXPECT_EQ(store.point(2, 0).saturated, 1);
-    EXPECT_NEAR(store.layer(2).rangeSeenMax, 10.0f, 1e-5);
-    EXPECT_NEAR(store.layer(2).minY, -6.0f, 1.5e-5);
-}
-
 // A LAS file as another tool would write it: any version, format, record length, scale, offset
 // and variable length records.
 struct ForeignLas {
@@ -299,6 +278,33 @@ void expectForeignPoints(const ForeignLas& f, const std::filesystem::path& file)
     }
     CloudPoint p;
     EXPECT_FALSE(las.readPoint(p));
+}
+
+// n records with coordinates spread over the i32 range, intensities spread over their range with
+// the saturated one and the one below it frequent, and angle words that change every record in
+// places and rarely elsewhere.
+ForeignLas foreignWithPoints(unsigned minor, unsigned format, std::uint16_t recordLength,
+                             std::size_t n) {
+    ForeignLas f;
+    f.minor = minor;
+    f.format = format;
+    f.recordLength = recordLength;
+    if (minor == 4) f.headerSize = 375, f.legacyCount = 0;
+    f.scale[0] = 0.0025, f.scale[1] = -0.01, f.scale[2] = 1e-7;
+    f.offset[0] = -50.0, f.offset[1] = 1000.0, f.offset[2] = -0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto k = static_cast<std::int64_t>(i);
+        const auto w = static_cast<std::uint8_t>(i < 1000 ? i : i / 4096);
+        f.points.push_back({static_cast<std::int32_t>((k * 2654435761) % 4294967291 - 2147483645),
+                            static_cast<std::int32_t>(k % 3 == 0 ? 0 : 1000 - k),
+                            static_cast<std::int32_t>(k * 977),
+                            static_cast<std::uint16_t>(i % 7 == 0   ? 65535
+                                                       : i % 7 == 1 ? 65534
+                                                                    : i * 37 % 65536),
+                            w, static_cast<std::uint8_t>(255 - w),
+                            static_cast<std::uint16_t>(i % 5000 == 0 ? 0x8001 : i / 3000)});
+    }
+    return f;
 }
 
 TEST(LasFile, ForeignVersion12Format3WithOffsetsAndPadding) {
@@ -417,13 +423,7 @@ TEST(LasFile, HostileHeadersAreRefusedWithAMessageAndNothingRead) {
 }
 
 TEST(LasFile, HugeWideCountIsRefusedWithoutOverflow) {
-    ForeignLas f;
-    f.minor = 4;
-    f.format = 6;
-    f.headerSize = 375;
-    f.recordLength = 32;
-    f.legacyCount = 0;
-    f.points = {{1, 2, 3, 4}};
+    ForeignLas f = foreignWithPoints(4, 6, 32, 1);
     // (2^59 + 1) x 32 wraps a 64-bit product to 32: exactly the one record the file holds.
     f.wideCount = (std::uint64_t{1} << 59) + 1;
     test::TempDir dir;
@@ -554,11 +554,12 @@ void expectSameLayer(const CloudStore& a, const CloudStore& b, std::uint32_t l) 
     auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
     for (std::uint32_t i = 0; i <= n && i < LAYER_CAPACITY; ++i) {
         const CloudPoint &p = a.point(l, i), &q = b.point(l, i);
-        const float pf[] = {p.x,     p.y,         p.z,   p.azimuth,     p.elevation,
-                            p.range, p.amplitude, p.snr, p.peakPosition};
-        const float qf[] = {q.x,     q.y,         q.z,   q.azimuth,     q.elevation,
-                            q.range, q.amplitude, q.snr, q.peakPosition};
-        for (std::size_t f = 0; f < std::size(pf); ++f)
+        auto fields = [](const CloudPoint& c) {
+            return std::array{c.x,     c.y,         c.z,   c.azimuth,     c.elevation,
+                              c.range, c.amplitude, c.snr, c.peakPosition};
+        };
+        const auto pf = fields(p), qf = fields(q);
+        for (std::size_t f = 0; f < pf.size(); ++f)
             ASSERT_EQ(bits(pf[f]), bits(qf[f])) << "slot " << i << " field " << f;
         ASSERT_EQ(p.color, q.color) << i;
         ASSERT_EQ(p.saturated, q.saturated) << i;
@@ -570,38 +571,12 @@ void expectSameLayer(const CloudStore& a, const CloudStore& b, std::uint32_t l) 
     EXPECT_EQ(std::bit_cast<std::uint64_t>(r.sumX), std::bit_cast<std::uint64_t>(s.sumX));
     EXPECT_EQ(std::bit_cast<std::uint64_t>(r.sumY), std::bit_cast<std::uint64_t>(s.sumY));
     EXPECT_EQ(std::bit_cast<std::uint64_t>(r.sumZ), std::bit_cast<std::uint64_t>(s.sumZ));
-    const float rs[] = {r.minX, r.maxX, r.minY,         r.maxY,
-                        r.minZ, r.maxZ, r.rangeSeenMin, r.rangeSeenMax};
-    const float ss[] = {s.minX, s.maxX, s.minY,         s.maxY,
-                        s.minZ, s.maxZ, s.rangeSeenMin, s.rangeSeenMax};
-    for (std::size_t f = 0; f < std::size(rs); ++f) EXPECT_EQ(bits(rs[f]), bits(ss[f])) << f;
-}
-
-// n records with coordinates spread over the i32 range, intensities spread over their range with
-// the saturated one and the one below it frequent, and angle words that change every record in
-// places and rarely elsewhere.
-ForeignLas foreignWithPoints(unsigned minor, unsigned format, std::uint16_t recordLength,
-                             std::size_t n) {
-    ForeignLas f;
-    f.minor = minor;
-    f.format = format;
-    f.recordLength = recordLength;
-    if (minor == 4) f.headerSize = 375, f.legacyCount = 0;
-    f.scale[0] = 0.0025, f.scale[1] = -0.01, f.scale[2] = 1e-7;
-    f.offset[0] = -50.0, f.offset[1] = 1000.0, f.offset[2] = -0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto k = static_cast<std::int64_t>(i);
-        const auto w = static_cast<std::uint8_t>(i < 1000 ? i : i / 4096);
-        f.points.push_back({static_cast<std::int32_t>((k * 2654435761) % 4294967291 - 2147483645),
-                            static_cast<std::int32_t>(k % 3 == 0 ? 0 : 1000 - k),
-                            static_cast<std::int32_t>(k * 977),
-                            static_cast<std::uint16_t>(i % 7 == 0   ? 65535
-                                                       : i % 7 == 1 ? 65534
-                                                                    : i * 37 % 65536),
-                            w, static_cast<std::uint8_t>(255 - w),
-                            static_cast<std::uint16_t>(i % 5000 == 0 ? 0x8001 : i / 3000)});
-    }
-    return f;
+    auto extent = [](const PointLayer& x) {
+        return std::array{x.minX, x.maxX, x.minY,         x.maxY,
+                          x.minZ, x.maxZ, x.rangeSeenMin, x.rangeSeenMax};
+    };
+    const auto rs = extent(r), ss = extent(s);
+    for (std::size_t f = 0; f < rs.size(); ++f) EXPECT_EQ(bits(rs[f]), bits(ss[f])) << f;
 }
 
 TEST(LasFile, ImportGivesThePointsAndStatisticsOfTheOneByOneImport) {
