@@ -67,7 +67,7 @@ TEST(CloudRenderer, PaletteEnds) {
     }
 }
 
-TEST(CloudRenderer, LayerFilterWindowIsInclusiveAndHidesNaNAndSaturated) {
+TEST(CloudRenderer, LayerFilterWindowIsInclusiveHidesNaNAndSaturatedAndSkipsUnusedLayers) {
     struct Case {
         float range, snr;
         bool saturated;
@@ -99,9 +99,6 @@ TEST(CloudRenderer, LayerFilterWindowIsInclusiveAndHidesNaNAndSaturated) {
         EXPECT_EQ(f.store.point(0, 0).valid, c.visible ? 1 : 0)
             << "range " << c.range << " snr " << c.snr << " saturated " << c.saturated;
     }
-}
-
-TEST(CloudRenderer, FilterLeavesLayersNotInUseAlone) {
     Fixture f;
     addPoint(f.store, 3, {.range = 1000.0f}); // outside any window, but layer 3 is not in use
     f.renderer.filterLayer(3);
