@@ -90,10 +90,15 @@ template <typename T> std::vector<T> filled(std::size_t n, T v) {
     return std::vector<T>(n, v);
 }
 
-TEST(PlaybackFile, LineRecordsEveryReadInAnyOrder) {
+// Every test reads through one reader, reporting to one sink, with a folder of its own.
+class PlaybackFileTest : public ::testing::Test {
+protected:
     TempDir dir;
     RecordingSink sink;
-    PlaybackFile f(sink);
+    PlaybackFile f{sink};
+};
+
+TEST_F(PlaybackFileTest, LineRecordsEveryReadInAnyOrder) {
     ASSERT_TRUE(f.open(writeLineFile(dir / "line.raw", 3)));
     EXPECT_EQ(f.layoutOf(), RecordLayout::Waveform);
     EXPECT_EQ(f.fileKind(), kFileKindWaveform);
@@ -144,10 +149,7 @@ TEST(PlaybackFile, LineRecordsEveryReadInAnyOrder) {
     EXPECT_TRUE(sink.messages().empty());
 }
 
-TEST(PlaybackFile, BowtieRecords) {
-    TempDir dir;
-    RecordingSink sink;
-    PlaybackFile f(sink);
+TEST_F(PlaybackFileTest, BowtieRecords) {
     const auto path = writeBowtieFile(dir / "bow.raw", 2);
     // Give record 1 distinct reserved prefix bytes; they are handed out as read.
     Bytes b = readBytes(path);
@@ -193,10 +195,7 @@ TEST(PlaybackFile, BowtieRecords) {
     }
 }
 
-TEST(PlaybackFile, StarePositionsAndTheColumnClamp) {
-    TempDir dir;
-    RecordingSink sink;
-    PlaybackFile f(sink);
+TEST_F(PlaybackFileTest, StarePositionsAndTheColumnClamp) {
     ASSERT_TRUE(f.open(writeStareFile(dir / "stare.raw")));
     EXPECT_EQ(f.recordSize(), 66u);
     EXPECT_EQ(f.recordCount(), 6u);
@@ -232,10 +231,7 @@ TEST(PlaybackFile, StarePositionsAndTheColumnClamp) {
     }
 }
 
-TEST(PlaybackFile, PeakFilesUseThePeakLayouts) {
-    TempDir dir;
-    RecordingSink sink;
-    PlaybackFile f(sink);
+TEST_F(PlaybackFileTest, PeakFilesUseThePeakLayouts) {
 
     ASSERT_TRUE(f.open(writePeakLineFile(dir / "peaks.raw")));
     EXPECT_EQ(f.layoutOf(), RecordLayout::Peak);
@@ -300,10 +296,7 @@ TEST(PlaybackFile, PeakFilesUseThePeakLayouts) {
     EXPECT_TRUE(sink.messages().empty());
 }
 
-TEST(PlaybackFile, CopyHeaderHandsOutTheSevenBlocks) {
-    TempDir dir;
-    RecordingSink sink;
-    PlaybackFile f(sink);
+TEST_F(PlaybackFileTest, CopyHeaderHandsOutTheSevenBlocks) {
     ScannerCfg sc;
     DigitizerCfg dg;
     ProcessingCfg pr;
@@ -339,8 +332,7 @@ TEST(PlaybackFile, CopyHeaderHandsOutTheSevenBlocks) {
     EXPECT_EQ(f.fileSize(), 0u);
 }
 
-TEST(PlaybackFile, TrailerRules) {
-    TempDir dir;
+TEST_F(PlaybackFileTest, TrailerRules) {
     const float tcfg = 17.25f; // the fixtures' configured temperature
     const float nan = std::numeric_limits<float>::quiet_NaN();
     struct Case {
@@ -355,8 +347,6 @@ TEST(PlaybackFile, TrailerRules) {
         {"not a number", std::pair{nan, 10.0f}, tcfg, tcfg},
         {"no trailer", std::nullopt, tcfg, tcfg},
     };
-    RecordingSink sink;
-    PlaybackFile f(sink);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(f.open(writeLineFile(dir / "t.raw", 2, c.trailer)));
@@ -382,8 +372,7 @@ TEST(PlaybackFile, TrailerRules) {
     EXPECT_TRUE(sink.messages().empty());
 }
 
-TEST(PlaybackFile, RefusedFilesLeaveTheReaderClosed) {
-    TempDir dir;
+TEST_F(PlaybackFileTest, RefusedFilesLeaveTheReaderClosed) {
     const Bytes good = readBytes(writeLineFile(dir / "good.raw", 1));
     auto withHeader = [&](const ScanHeader& h) {
         const auto enc = h.encode();
@@ -423,9 +412,8 @@ TEST(PlaybackFile, RefusedFilesLeaveTheReaderClosed) {
         SCOPED_TRACE(c.what);
         const auto path = dir / c.name;
         if (c.contents) writeBytes(path, *c.contents);
-        RecordingSink sink;
-        PlaybackFile f(sink);
         ASSERT_TRUE(f.open(dir / "good.raw")); // a refused open also closes the previous file
+        sink.clear();
         EXPECT_FALSE(f.open(path));
         EXPECT_FALSE(f.isOpen());
         ASSERT_EQ(sink.messages().size(), 1u);
@@ -442,9 +430,7 @@ TEST(PlaybackFile, RefusedFilesLeaveTheReaderClosed) {
     }
 }
 
-TEST(PlaybackFile, EveryReadNeedsAnOpenFile) {
-    RecordingSink sink;
-    PlaybackFile f(sink);
+TEST_F(PlaybackFileTest, EveryReadNeedsAnOpenFile) {
     std::vector<std::int16_t> s(64);
     std::vector<double> d(64);
     std::vector<std::uint32_t> w(64);
@@ -473,10 +459,7 @@ TEST(PlaybackFile, EveryReadNeedsAnOpenFile) {
     EXPECT_EQ(f.layoutOf(), RecordLayout::None);
 }
 
-TEST(PlaybackFile, ASecondOpenReplacesOrClosesTheFirst) {
-    TempDir dir;
-    RecordingSink sink;
-    PlaybackFile f(sink);
+TEST_F(PlaybackFileTest, ASecondOpenReplacesOrClosesTheFirst) {
     ASSERT_TRUE(f.open(writeLineFile(dir / "a.raw", 2)));
     ASSERT_TRUE(f.open(writeBowtieFile(dir / "b.raw", 1)));
     EXPECT_EQ(f.geometry().scanType, 4);
@@ -488,10 +471,7 @@ TEST(PlaybackFile, ASecondOpenReplacesOrClosesTheFirst) {
     EXPECT_EQ(f.recordCount(), 2u);
 }
 
-TEST(PlaybackFile, ShortReadsKeepTheRestOfTheBuffers) {
-    TempDir dir;
-    RecordingSink sink;
-    PlaybackFile f(sink);
+TEST_F(PlaybackFileTest, ShortReadsKeepTheRestOfTheBuffers) {
     // Two line records; cut the second in the middle of its 11th sample's second byte.
     const Bytes full = readBytes(writeLineFile(dir / "full.raw", 2));
     const std::size_t cut = 542 + 138 + 90 + 2 * 10 + 1;
@@ -531,10 +511,7 @@ TEST(PlaybackFile, ShortReadsKeepTheRestOfTheBuffers) {
     EXPECT_TRUE(sink.messages().empty());
 }
 
-TEST(PlaybackFile, BowtieAnglesReportTheTruncatedLastRecord) {
-    TempDir dir;
-    RecordingSink sink;
-    PlaybackFile f(sink);
+TEST_F(PlaybackFileTest, BowtieAnglesReportTheTruncatedLastRecord) {
     const Bytes full = readBytes(writeBowtieFile(dir / "full.raw", 2));
     struct Case {
         std::size_t keepOfRecord1; // bytes of record 1 left in the file
@@ -553,10 +530,7 @@ TEST(PlaybackFile, BowtieAnglesReportTheTruncatedLastRecord) {
     EXPECT_TRUE(sink.messages().empty());
 }
 
-TEST(PlaybackFile, CallerErrorsReadNothing) {
-    TempDir dir;
-    RecordingSink sink;
-    PlaybackFile f(sink);
+TEST_F(PlaybackFileTest, CallerErrorsReadNothing) {
     ASSERT_TRUE(f.open(writeLineFile(dir / "line.raw", 1)));
     std::vector<std::int16_t> s5(5, kSampleSentinel), s23(23), s24(24), s6(6);
     std::vector<double> d3(3), d4(4);
@@ -581,15 +555,12 @@ TEST(PlaybackFile, CallerErrorsReadNothing) {
 // Every operation on every kind of file, with buffers of exactly the requested size: whatever
 // the mismatch between operation and layout, reads stay inside the buffers (the sanitizer build
 // checks the bounds) and report success.
-TEST(PlaybackFile, AnyOperationOnAnyLayoutStaysInBounds) {
-    TempDir dir;
+TEST_F(PlaybackFileTest, AnyOperationOnAnyLayoutStaysInBounds) {
     const std::filesystem::path files[] = {
         writeLineFile(dir / "l.raw", 2),    writeBowtieFile(dir / "b.raw", 2),
         writeStareFile(dir / "s.raw"),      writePeakLineFile(dir / "pl.raw"),
         writePeakStareFile(dir / "ps.pek"),
     };
-    RecordingSink sink;
-    PlaybackFile f(sink);
     for (const auto& path : files) {
         SCOPED_TRACE(path.filename().string());
         ASSERT_TRUE(f.open(path));
@@ -622,8 +593,7 @@ TEST(PlaybackFile, AnyOperationOnAnyLayoutStaysInBounds) {
 }
 
 // Records past 2 GiB and 4 GiB in a sparse file: only the written records take disk space.
-TEST(PlaybackFile, RecordsBeyondFourGigabytes) {
-    TempDir dir;
+TEST_F(PlaybackFileTest, RecordsBeyondFourGigabytes) {
     const Bytes source = readBytes(writeLineFile(dir / "src.raw", 2));
     const auto path = dir / "huge.raw";
     const std::uint32_t s = 138;
@@ -640,8 +610,6 @@ TEST(PlaybackFile, RecordsBeyondFourGigabytes) {
         ASSERT_EQ(::pwrite(fd, source.data() + 542 + s, s, off_t(recordOffset(s, past4))), s);
         ASSERT_EQ(::close(fd), 0);
     }
-    RecordingSink sink;
-    PlaybackFile f(sink);
     ASSERT_TRUE(f.open(path));
     EXPECT_EQ(f.recordCount(), past4 + 1);
     struct Case {
