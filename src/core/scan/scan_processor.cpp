@@ -316,12 +316,10 @@ void ScanProcessor::lineToPoints(std::uint32_t line) {
 void ScanProcessor::peakToPoint(float elevationReading, std::uint16_t line, float azimuthReading,
                                 float range, float intensity, bool saturated, double waterIndex) {
     const std::uint32_t layer = currentLayer_;
-    const double elDeg = elevationDegrees(elevationReading, calibration_);
-    const BeamPath beam = traceBeam(azimuthReading, elDeg, calibration_, waterIndex);
     CloudPoint& p = store_.nextSlot(layer);
     p = CloudPoint{};
-    p.range = static_cast<float>(placePoint(p, beam, range, calibration_, mount_));
-    p.azimuth = static_cast<float>(beam.azDeg);
+    placeShot(p, azimuthReading, elevationDegrees(elevationReading, calibration_), range,
+              calibration_, mount_, waterIndex);
     p.elevation = elevationReading; // the reading itself, as the cloud file stores it
     p.amplitude = intensity;
     p.snr = intensity;
