@@ -131,14 +131,19 @@ public:
     // picking and export: layers 0 to 4, layers not in use skipped, slots 0 to count - 1,
     // points whose valid flag is clear skipped. fn(layer, point); the n-th call is pick index n.
     template <typename Fn> void forEachVisible(Fn&& fn) const {
+        forEachLayerInUse([&fn](std::uint32_t l, const CloudPoint* points, std::uint32_t n) {
+            for (std::uint32_t i = 0; i < n; ++i) {
+                if (points[i].isValid()) fn(l, points[i]);
+            }
+        });
+    }
+    // The layers forEachVisible visits, in its order, each as fn(layer, slots, committed count)
+    // for loops that test the valid flags themselves.
+    template <typename Fn> void forEachLayerInUse(Fn&& fn) const {
         for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) {
             const PointLayer& rec = layers_[l];
-            if (!rec.inUse || !rec.points) continue;
-            const std::uint32_t n = pointCount(l);
-            for (std::uint32_t i = 0; i < n; ++i) {
-                const CloudPoint& p = rec.points[i];
-                if (p.isValid()) fn(l, p);
-            }
+            if (rec.inUse && rec.points)
+                fn(l, static_cast<const CloudPoint*>(rec.points), pointCount(l));
         }
     }
 

@@ -53,11 +53,56 @@ std::uint8_t lowByteOfRounded(double v) {
 
 // lasQuantise of n single-precision coordinates; our own scale takes the exact product path.
 void quantiseColumn(const float* v, std::size_t n, double scale, std::int32_t* out) {
-    if (scale == kLasScale) {
-        for (std::size_t i = 0; i < n; ++i) out[i] = lasQuantiseOwnScale(v[i]);
-    } else {
-        for (std::size_t i = 0; i < n; ++i) out[i] = lasQuantise(v[i], scale);
+    std::size_t i = 0;
+    if (scale != kLasScale) {
+        for (; i < n; ++i) out[i] = lasQuantise(v[i], scale);
+        return;
     }
+#if defined(__SSE2__)
+    // Four values at a time, each as lasQuantiseOwnScale computes it: widened, multiplied and
+    // rounded up by a half in double precision, then truncated. The truncation gives INT32_MIN
+    // where the clamps of the scalar rule would apply (NaN, out of range, and the few values
+    // whose truncation is INT32_MIN anyway); such groups, rare in a cloud, are redone one by one.
+    const __m128d inverse = _mm_set1_pd(kLasInverseScale), half = _mm_set1_pd(0.5);
+    const __m128i indefinite = _mm_set1_epi32(std::numeric_limits<std::int32_t>::min());
+    for (; i + 4 <= n; i += 4) {
+        const __m128 f = _mm_loadu_ps(v + i);
+        const __m128d lo = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(f), inverse), half);
+        const __m128d hi = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(f, f)), inverse), half);
+        const __m128i q = _mm_unpacklo_epi64(_mm_cvttpd_epi32(lo), _mm_cvttpd_epi32(hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), q);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(q, indefinite)) != 0) {
+            for (std::size_t j = i; j < i + 4; ++j) out[j] = lasQuantiseOwnScale(v[j]);
+        }
+    }
+#endif
+    for (; i < n; ++i) out[i] = lasQuantiseOwnScale(v[i]);
+}
+
+// lasIntensity of n amplitudes.
+void intensityColumn(const float* amplitude, std::size_t n, double scale, std::uint16_t* out) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Four at a time: the truncation's INT32_MIN for NaN and out-of-range products has the low
+    // 16 bits 0 that lasIntensity gives them, and saturated lanes are set to all ones.
+    const __m128d factor = _mm_set1_pd(scale), top = _mm_set1_pd(65535.0);
+    const __m128 full = _mm_set1_ps(static_cast<float>(kLasFullScaleAmplitude));
+    for (; i + 4 <= n; i += 4) {
+        const __m128 a = _mm_loadu_ps(amplitude + i);
+        const __m128d lo = _mm_mul_pd(_mm_cvtps_pd(a), factor);
+        const __m128d hi = _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(a, a)), factor);
+        const __m128i t = _mm_unpacklo_epi64(_mm_cvttpd_epi32(lo), _mm_cvttpd_epi32(hi));
+        // The 64-bit masks of the double comparisons narrowed to one 32-bit mask per lane.
+        const __m128 above =
+            _mm_shuffle_ps(_mm_castpd_ps(_mm_cmpgt_pd(lo, top)),
+                           _mm_castpd_ps(_mm_cmpgt_pd(hi, top)), _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128i saturated = _mm_castps_si128(_mm_or_ps(above, _mm_cmpge_ps(a, full)));
+        // The low 16 bits of each lane, sign-extended so that the signed pack keeps them.
+        const __m128i low = _mm_srai_epi32(_mm_slli_epi32(_mm_or_si128(t, saturated), 16), 16);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(low, low));
+    }
+#endif
+    for (; i < n; ++i) out[i] = lasIntensity(amplitude[i], scale);
 }
 
 // The amplitude a record's intensity stands for: intensity / 65535 of full scale.
@@ -216,71 +261,9 @@ bool decodeLasHeader(const std::uint8_t* b, std::size_t size, std::uint64_t file
     return true;
 }
 
-// Writes full record buffers to the file on a second thread while the caller encodes the next
-// one, so that encoding and the copy into the file overlap. One buffer is in flight at a time
-// and buffers are written in the order handed over. Only this thread touches the file between
-// a handOff and the next drain.
-class LasFile::WriteBehind {
-public:
-    WriteBehind(AtomicFileWriter& out, std::size_t bufferSize)
-        : out_(out), inFlight_(bufferSize), thread_([this] { run(); }) {}
-    ~WriteBehind() {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
-    WriteBehind(const WriteBehind&) = delete;
-    WriteBehind& operator=(const WriteBehind&) = delete;
-
-    // Hands over the first `size` bytes of `full` once the previous buffer is written, and gives
-    // the caller that buffer back in exchange. False once any write failed.
-    bool handOff(std::vector<std::uint8_t>& full, std::size_t size) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !busy_; });
-        std::swap(full, inFlight_);
-        size_ = size;
-        busy_ = true;
-        changed_.notify_all();
-        return !failed_;
-    }
-    // Waits until everything handed over is written. False if any write failed.
-    bool drain() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !busy_; });
-        return !failed_;
-    }
-
-private:
-    void run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [this] { return busy_ || quit_; });
-            if (!busy_) return; // quit, nothing left to write
-            lock.unlock();
-            const bool ok = out_.write(inFlight_.data(), size_);
-            lock.lock();
-            failed_ = failed_ || !ok;
-            busy_ = false;
-            changed_.notify_all();
-        }
-    }
-
-    AtomicFileWriter& out_;
-    std::vector<std::uint8_t> inFlight_;
-    std::size_t size_ = 0;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool busy_ = false, quit_ = false, failed_ = false;
-    std::thread thread_; // last: starts once the members above exist
-};
-
 LasFile::LasFile() = default;
 
 LasFile::~LasFile() {
-    writeBehind_.reset(); // before the file it writes to is abandoned
     writer_.abandon();
     if (in_) std::fclose(in_);
 }
@@ -307,7 +290,7 @@ bool LasFile::create(const std::filesystem::path& path, const CloudBounds& bound
 bool LasFile::writePoint(double x, double y, double z, float amplitude, bool edge, double scanAngle,
                          double userData) {
     if (!writer_.isOpen()) return false;
-    if (bufferUsed_ + kLasRecordLength > buffer_.size() && !handOffPoints()) return false;
+    if (bufferUsed_ + kLasRecordLength > buffer_.size() && !flushPoints()) return false;
     std::uint8_t* r = buffer_.data() + bufferUsed_;
     le::store<std::int32_t>(r, lasQuantise(x, scale_[0]));
     le::store<std::int32_t>(r + 4, lasQuantise(y, scale_[1]));
@@ -323,12 +306,12 @@ bool LasFile::writePoint(double x, double y, double z, float amplitude, bool edg
     return true;
 }
 
-bool LasFile::writePoints(const float* x, const float* y, const float* z, const float* amplitude,
-                          std::size_t n, bool edge, double scanAngle, double userData) {
-    if (!writer_.isOpen()) return false;
+void LasFile::encodeRecords(const float* x, const float* y, const float* z, const float* amplitude,
+                            std::size_t n, bool edge, double scanAngle, double userData,
+                            std::uint8_t* out) const {
     // Bytes 14 to 19 are the same in every record of the call: flags and classification 0, then
-    // scan angle rank, user data and point source ID 1, stored as two words.
-    const auto flags = static_cast<std::uint16_t>(edge ? 0xC9 : 0x49);
+    // scan angle rank, user data and point source ID 1.
+    const std::uint64_t flags = edge ? 0xC9 : 0x49;
     const std::uint32_t tail = lowByteOfRounded(scanAngle) |
                                static_cast<std::uint32_t>(lowByteOfRounded(userData)) << 8 |
                                std::uint32_t{1} << 16;
@@ -338,45 +321,33 @@ bool LasFile::writePoints(const float* x, const float* y, const float* z, const 
     std::array<std::int32_t, kBlock> qx, qy, qz;
     std::array<std::uint16_t, kBlock> qi;
     while (n > 0) {
-        if (bufferUsed_ + kLasRecordLength > buffer_.size() && !handOffPoints()) return false;
-        const std::size_t room = (buffer_.size() - bufferUsed_) / kLasRecordLength;
-        const std::size_t m = std::min({n, room, kBlock});
+        const std::size_t m = std::min(n, kBlock);
         quantiseColumn(x, m, scale_[0], qx.data());
         quantiseColumn(y, m, scale_[1], qy.data());
         quantiseColumn(z, m, scale_[2], qz.data());
-        for (std::size_t i = 0; i < m; ++i) qi[i] = lasIntensity(amplitude[i], intensityScale_);
-        std::uint8_t* r = buffer_.data() + bufferUsed_;
-        for (std::size_t i = 0; i < m; ++i, r += kLasRecordLength) {
-            le::store<std::int32_t>(r, qx[i]);
-            le::store<std::int32_t>(r + 4, qy[i]);
-            le::store<std::int32_t>(r + 8, qz[i]);
-            le::store<std::uint16_t>(r + 12, qi[i]);
-            le::store<std::uint16_t>(r + 14, flags);
-            le::store<std::uint32_t>(r + 16, tail);
+        intensityColumn(amplitude, m, intensityScale_, qi.data());
+        // A record as two 64-bit words and one 32-bit word, composed in registers.
+        for (std::size_t i = 0; i < m; ++i, out += kLasRecordLength) {
+            le::store<std::uint64_t>(out,
+                                     static_cast<std::uint32_t>(qx[i]) |
+                                         std::uint64_t{static_cast<std::uint32_t>(qy[i])} << 32);
+            le::store<std::uint64_t>(out + 8, static_cast<std::uint32_t>(qz[i]) |
+                                                  std::uint64_t{qi[i]} << 32 | flags << 48);
+            le::store<std::uint32_t>(out + 16, tail);
         }
-        bufferUsed_ += m * kLasRecordLength;
         x += m, y += m, z += m, amplitude += m;
         n -= m;
     }
-    return true;
 }
 
-bool LasFile::handOffPoints() {
-    if (!writeBehind_) {
-        try {
-            writeBehind_ = std::make_unique<WriteBehind>(writer_, buffer_.size());
-        } catch (const std::system_error&) {
-            return flushPoints(); // no thread to be had: written here
-        }
-    }
-    const bool ok = writeBehind_->handOff(buffer_, bufferUsed_);
-    bufferUsed_ = 0;
-    return ok;
+bool LasFile::writeRecords(const std::uint8_t* records, std::size_t bytes) {
+    if (!writer_.isOpen()) return false;
+    const bool ok = flushPoints();
+    return writer_.write(records, bytes) && ok;
 }
 
 bool LasFile::flushPoints() {
-    bool ok = !writeBehind_ || writeBehind_->drain();
-    ok = writer_.write(buffer_.data(), bufferUsed_) && ok;
+    const bool ok = writer_.write(buffer_.data(), bufferUsed_);
     bufferUsed_ = 0;
     return ok;
 }
@@ -631,7 +602,6 @@ bool LasFile::close() {
     bool ok = true;
     if (writer_.isOpen()) {
         ok = flushPoints();
-        writeBehind_.reset();
         ok = writer_.commit() && ok;
     }
     if (in_) {
@@ -640,6 +610,148 @@ bool LasFile::close() {
     }
     return ok;
 }
+
+namespace {
+
+// Positions and amplitudes of visible points, gathered from the slots for encoding.
+struct VisibleColumns {
+    static constexpr std::size_t kBlock = 2048;
+    std::array<float, kBlock> x, y, z, amplitude;
+    std::size_t n = 0;
+
+    // Appends the visible points of points[i] to points[end - 1] until the columns are full,
+    // widening `box` (position and count) as CloudBounds::add would. Returns the next slot.
+    std::uint32_t gather(const CloudPoint* points, std::uint32_t i, std::uint32_t end,
+                         CloudBounds& box) {
+        // The box in locals: the stores into the columns could otherwise alias it, and the
+        // loop would keep it in memory.
+        float minX = box.minX, maxX = box.maxX, minY = box.minY, maxY = box.maxY;
+        float minZ = box.minZ, maxZ = box.maxZ;
+        std::size_t k = n;
+        for (; i < end && k < kBlock; ++i) {
+            const CloudPoint& p = points[i];
+            if (!p.isValid()) continue;
+            const float px = p.x, py = p.y, pz = p.z;
+            minX = px < minX ? px : minX;
+            maxX = px > maxX ? px : maxX;
+            minY = py < minY ? py : minY;
+            maxY = py > maxY ? py : maxY;
+            minZ = pz < minZ ? pz : minZ;
+            maxZ = pz > maxZ ? pz : maxZ;
+            x[k] = px, y[k] = py, z[k] = pz, amplitude[k] = p.amplitude;
+            ++k;
+        }
+        box.minX = minX, box.maxX = maxX, box.minY = minY, box.maxY = maxY;
+        box.minZ = minZ, box.maxZ = maxZ;
+        box.count += static_cast<std::uint32_t>(k - n);
+        n = k;
+        return i;
+    }
+};
+
+// Widens `into` by a box gathered after the points it covers, with the rule of CloudBounds::add:
+// a tie keeps the earlier value (so of +0 and -0 the one met first), as one pass over all the
+// points would.
+void widen(CloudBounds& into, const CloudBounds& later) {
+    if (later.minX < into.minX) into.minX = later.minX;
+    if (later.maxX > into.maxX) into.maxX = later.maxX;
+    if (later.minY < into.minY) into.minY = later.minY;
+    if (later.maxY > into.maxY) into.maxY = later.maxY;
+    if (later.minZ < into.minZ) into.minZ = later.minZ;
+    if (later.maxZ > into.maxZ) into.maxZ = later.maxZ;
+    into.count += later.count;
+}
+
+// The point records of an export, encoded by two threads and written in order. The slots are cut
+// into chunks; each thread takes the next chunk, encodes its visible points into its own buffer
+// and, when the chunks before it are out, writes the buffer itself and takes the next one. The
+// copy into the file thus reads records still in the cache of the core that encoded them, and
+// one thread's write overlaps the other's encoding.
+class RecordExport {
+public:
+    RecordExport(const CloudStore& store, LasFile& las) : las_(las) {
+        store.forEachLayerInUse([this](std::uint32_t, const CloudPoint* points, std::uint32_t n) {
+            for (std::uint32_t first = 0; first < n; first += kChunkSlots)
+                chunks_.push_back({points, first, std::min(n, first + kChunkSlots)});
+        });
+    }
+
+    // False once a write failed. `bounds` receives the box of the points written.
+    bool run(CloudBounds& bounds) {
+        std::thread helper;
+        if (chunks_.size() > 1) {
+            try {
+                helper = std::thread([this] { work(); });
+            } catch (const std::system_error&) {
+                // No second thread to be had: this one does all the chunks.
+            }
+        }
+        work();
+        if (helper.joinable()) helper.join();
+        bounds = bounds_;
+        return !failed_;
+    }
+
+private:
+    // Slots per chunk: the records of a chunk (a quarter megabyte at most) stay in the cache
+    // between their encoding and their copy into the file.
+    static constexpr std::uint32_t kChunkSlots = 12800;
+
+    struct Chunk {
+        const CloudPoint* points;
+        std::uint32_t first, end;
+    };
+
+    void work() {
+        auto columns = std::make_unique<VisibleColumns>();
+        std::vector<std::uint8_t> records(std::size_t{kChunkSlots} * kLasRecordLength);
+        for (;;) {
+            if (stopped_.load(std::memory_order_relaxed)) return;
+            const std::size_t k = next_.fetch_add(1, std::memory_order_relaxed);
+            if (k >= chunks_.size()) return;
+            const Chunk& chunk = chunks_[k];
+            CloudBounds box;
+            std::size_t bytes = 0;
+            for (std::uint32_t i = chunk.first; i < chunk.end;) {
+                i = columns->gather(chunk.points, i, chunk.end, box);
+                if (columns->n == VisibleColumns::kBlock || i == chunk.end) {
+                    VisibleColumns& c = *columns;
+                    las_.encodeRecords(c.x.data(), c.y.data(), c.z.data(), c.amplitude.data(), c.n,
+                                       false, 1.0, 1.0, records.data() + bytes);
+                    bytes += c.n * kLasRecordLength;
+                    c.n = 0;
+                }
+            }
+            std::unique_lock lock(mutex_);
+            turn_.wait(lock, [&] { return written_ == k; });
+            // The chunks before this one are out: the file is this thread's until written_
+            // moves on. A failed write leaves the remaining chunks unwritten.
+            if (!failed_) {
+                lock.unlock();
+                const bool ok = las_.writeRecords(records.data(), bytes);
+                lock.lock();
+                failed_ = !ok;
+                widen(bounds_, box);
+                // Chunks already taken still pass their turn; no further one is encoded.
+                if (!ok) stopped_.store(true, std::memory_order_relaxed);
+            }
+            ++written_;
+            turn_.notify_all();
+        }
+    }
+
+    LasFile& las_;
+    std::vector<Chunk> chunks_;
+    std::atomic<std::size_t> next_{0}; // the next chunk to take
+    std::atomic<bool> stopped_{false}; // a write failed
+    std::mutex mutex_;
+    std::condition_variable turn_;
+    std::size_t written_ = 0; // chunks written (or skipped after a failure)
+    bool failed_ = false;
+    CloudBounds bounds_;
+};
+
+} // namespace
 
 // The loops of the export and the import live here, next to the record coding, so that the
 // compiler inlines it: one full layer is 2.25 M records.
@@ -654,33 +766,7 @@ bool exportLas(const CloudStore& store, const std::filesystem::path& path, Messa
     if (!las.create(path, CloudBounds{})) return fail();
     las.setIntensityScale();
     CloudBounds written;
-    bool ok = true;
-    // The visible points are gathered into columns and encoded a block at a time. The bounds and
-    // the fill level are locals so that the gathering loop keeps them in registers.
-    constexpr std::size_t kBlock = 2048;
-    struct Columns {
-        std::array<float, kBlock> x, y, z, amplitude;
-    };
-    auto columns = std::make_unique<Columns>();
-    Columns& c = *columns;
-    CloudBounds bounds;
-    std::size_t n = 0;
-    auto flush = [&] {
-        ok = las.writePoints(c.x.data(), c.y.data(), c.z.data(), c.amplitude.data(), n, false, 1.0,
-                             1.0) &&
-             ok;
-        n = 0;
-    };
-    store.forEachVisible([&](std::uint32_t, const CloudPoint& p) {
-        bounds.add(p);
-        c.x[n] = p.x;
-        c.y[n] = p.y;
-        c.z[n] = p.z;
-        c.amplitude[n] = p.amplitude;
-        if (++n == kBlock) flush();
-    });
-    flush();
-    written = bounds;
+    bool ok = RecordExport(store, las).run(written);
     ok = ok && las.updateHeader(written);
     if (!ok || !las.close()) return fail();
     return true;

@@ -140,11 +140,16 @@ public:
     // One format-0 record. False if no file is open for writing.
     bool writePoint(double x, double y, double z, float amplitude, bool edge, double scanAngle,
                     double userData);
-    // One format-0 record per point of the columns x, y, z and amplitude (n entries each), every
-    // record exactly as writePoint(x[i], y[i], z[i], amplitude[i], edge, scanAngle, userData)
-    // writes it. False if no file is open for writing or a write failed.
-    bool writePoints(const float* x, const float* y, const float* z, const float* amplitude,
-                     std::size_t n, bool edge, double scanAngle, double userData);
+    // Encodes one format-0 record per point of the columns x, y, z and amplitude (n entries
+    // each) into out (n x 20 bytes), every record exactly as writePoint(x[i], y[i], z[i],
+    // amplitude[i], edge, scanAngle, userData) writes it. Touches nothing of the file, so
+    // several threads may encode at once while one of them writes.
+    void encodeRecords(const float* x, const float* y, const float* z, const float* amplitude,
+                       std::size_t n, bool edge, double scanAngle, double userData,
+                       std::uint8_t* out) const;
+    // Appends encoded records after those written so far. False if no file is open for writing
+    // or a write failed.
+    bool writeRecords(const std::uint8_t* records, std::size_t bytes);
     // Rewrites the header's point count and extent, for writers that learn them while writing.
     bool updateHeader(const CloudBounds& bounds);
 
@@ -188,10 +193,7 @@ public:
     double scale(int axis) const { return scale_[static_cast<std::size_t>(axis)]; }
 
 private:
-    class WriteBehind;
-    // A full record buffer: handed to the write-behind thread (started by the first one).
-    bool handOffPoints();
-    // Writes the records held and waits for those handed off. False if any write failed.
+    // Writes the records held. False if the write failed.
     bool flushPoints();
     bool refill();
 
@@ -203,7 +205,6 @@ private:
     LasHeaderInfo info_;
 
     AtomicFileWriter writer_;
-    std::unique_ptr<WriteBehind> writeBehind_; // only while writing, declared after writer_
     std::FILE* in_ = nullptr;
     std::vector<std::uint8_t> buffer_; // records on their way to or from the file
     std::size_t bufferUsed_ = 0;       // writing: bytes held; reading: bytes available

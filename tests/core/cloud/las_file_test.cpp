@@ -452,9 +452,10 @@ TEST(LasFile, FailedExportLeavesTheExistingFileUntouched) {
     test::writeBytes(file, old);
     CloudStore store;
     store.setCurrentLayer(0);
-    for (int i = 0; i < 2000; ++i) addPoint(store, 0, {.x = static_cast<float>(i)});
+    for (int i = 0; i < 40000; ++i) addPoint(store, 0, {.x = static_cast<float>(i)});
 
-    // The file system refuses anything past 8 KB: the export (297 + 40000 bytes) fails mid-way.
+    // The file system refuses anything past 8 KB: the export (297 + 800000 bytes, several chunks
+    // for the encoding threads) fails mid-way.
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
@@ -486,9 +487,12 @@ TEST(LasFile, ExportBytesAreThoseOfThePointByPointWriter) {
     // layers around one not in use, with hidden points and the edge values of the quantisation
     // and of the intensity rule among them.
     const float inf = std::numeric_limits<float>::infinity(), nan = std::nanf("");
-    const float edges[] = {0.0f,       -0.0f,       1e6f,  -1e6f,      nan,       inf,       -inf,
-                           21474.836f, -21474.836f, 1e-7f, -0.000004f, 0.000005f, -0.000015f};
-    const float amplitudes[] = {0.0f, 437.5f, 875.0f, 900.0f, -1.0f, nan, 874.99f, 1e30f, -1e30f};
+    const float edges[] = {0.0f,        -0.0f,        1e6f,       -1e6f,       nan,
+                           inf,         -inf,         21474.836f, -21474.836f, 1e-7f,
+                           -0.000004f,  0.000005f,    -0.000015f, 2147483.5f,  -2147483.5f,
+                           2147483.75f, -2147483.75f, 3e6f,       -3e6f};
+    const float amplitudes[] = {0.0f,  437.5f, 875.0f, 900.0f, -1.0f,  nan,     874.99f,
+                                1e30f, -1e30f, -inf,   -3e-5f, 1e-30f, 32767.0f};
     CloudStore store;
     std::uint32_t visible = 0;
     for (const std::uint32_t l : {2u, 1u, 0u}) {
