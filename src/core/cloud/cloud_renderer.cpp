@@ -14,10 +14,6 @@ namespace {
 
 constexpr Rgb kSaturatedColor{255, 0, 0};
 
-template <typename T> T* allocateZeroed(std::size_t n) {
-    return static_cast<T*>(std::calloc(n, sizeof(T)));
-}
-
 // Maps an f32 key onto an unsigned integer with the same order (negative values below positive
 // ones, both zeros adjacent), so the keys can be sorted a byte at a time.
 inline std::uint32_t orderedBits(float key) {
@@ -60,14 +56,10 @@ void sortByKey(SortEntry* a, SortEntry* scratch, std::uint32_t n) {
 
 } // namespace
 
-void CloudRenderer::FreeDeleter::operator()(void* p) const {
-    std::free(p);
-}
-
 CloudRenderer::CloudRenderer(CloudStore& store)
-    : store_(store), sortBuffer_(allocateZeroed<SortEntry>(LAYER_CAPACITY)),
-      sortScratch_(allocateZeroed<SortEntry>(LAYER_CAPACITY)),
-      selectList_(allocateZeroed<const CloudPoint*>(SELECT_CAPACITY)) {}
+    : store_(store), sortBuffer_(std::size_t{LAYER_CAPACITY} * sizeof(SortEntry)),
+      sortScratch_(std::size_t{LAYER_CAPACITY} * sizeof(SortEntry)),
+      selectList_(std::size_t{SELECT_CAPACITY} * sizeof(const CloudPoint*)) {}
 
 void CloudRenderer::buildPalette(std::uint32_t l) {
     const PointLayer& layer = store_.layer(l);
@@ -100,8 +92,8 @@ void CloudRenderer::colorize(std::uint32_t l) {
 
 void CloudRenderer::rankColorize(std::uint32_t l, bool bySnr) {
     CloudPoint* points = store_.layer(l).points;
-    SortEntry* entries = sortBuffer_.get();
-    if (!points || !entries || !sortScratch_) return;
+    SortEntry* entries = sortBuffer_.as<SortEntry>();
+    if (!points || !entries || !sortScratch_.data()) return;
     const std::uint32_t count = store_.pointCount(l);
     std::uint32_t n = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -113,7 +105,7 @@ void CloudRenderer::rankColorize(std::uint32_t l, bool bySnr) {
         }
     }
     if (n == 0) return;
-    sortByKey(entries, sortScratch_.get(), n);
+    sortByKey(entries, sortScratch_.as<SortEntry>(), n);
 
     // Each palette colour covers w + 1 consecutive ranks; the last colour takes all the rest.
     const float step = static_cast<float>(n / 256.0 + 0.5);
@@ -192,7 +184,7 @@ void CloudRenderer::colorByHeight(std::uint32_t l, const ColorRamp& ramp) {
 }
 
 std::uint32_t CloudRenderer::fillSelectList() {
-    const CloudPoint** list = selectList_.get();
+    const CloudPoint** list = selectList_.as<const CloudPoint*>();
     std::uint32_t n = 0;
     if (list) {
         forEachVisible([&](std::uint32_t, const CloudPoint& p) {

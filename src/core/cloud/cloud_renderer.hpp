@@ -7,6 +7,7 @@
 
 #include "core/cloud/cloud_store.hpp"
 #include "core/cloud/int_convert.hpp"
+#include "core/cloud/zeroed_pages.hpp"
 
 #include <array>
 #include <atomic>
@@ -49,7 +50,7 @@ public:
     }
     // Writes references to the visible points into the select list; returns how many.
     std::uint32_t fillSelectList();
-    const CloudPoint* const* selectList() const { return selectList_.get(); }
+    const CloudPoint* const* selectList() const { return selectList_.as<const CloudPoint*>(); }
     std::uint32_t selectCount() const { return selectCount_; }
     // The point with pick index n, or null when no visible point has that index.
     const CloudPoint* pointAtPickIndex(std::uint32_t n) const;
@@ -70,17 +71,14 @@ public:
     void clearDirty() { dirty_.store(false, std::memory_order_release); }
 
 private:
-    struct FreeDeleter {
-        void operator()(void* p) const;
-    };
     void rankColorize(std::uint32_t l, bool bySnr);
     void rangeColorize(std::uint32_t l);
 
     CloudStore& store_;
     std::array<std::uint8_t, 256> paletteR_{}, paletteG_{}, paletteB_{};
-    std::unique_ptr<SortEntry[], FreeDeleter> sortBuffer_;
-    std::unique_ptr<SortEntry[], FreeDeleter> sortScratch_; // second buffer of the key sort
-    std::unique_ptr<const CloudPoint*[], FreeDeleter> selectList_;
+    ZeroedPages sortBuffer_;
+    ZeroedPages sortScratch_; // second buffer of the key sort
+    ZeroedPages selectList_;
     std::uint32_t selectCount_ = 0;
     std::atomic<bool> dirty_{true};
 };

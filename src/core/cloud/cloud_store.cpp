@@ -5,12 +5,12 @@ namespace quarv {
 CloudStore::CloudStore() {
     static_assert(std::is_trivially_destructible_v<CloudPoint>);
     for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) {
-        // calloc hands out untouched zero pages: 5 x 2.25 M slots reserve their address space
-        // here but cost nothing until the pipeline writes them. CloudPoint is an aggregate of
-        // scalars whose constructed value is all zero bytes, so the zeroed block is a block of
-        // constructed slots.
-        arrays_[l].reset(static_cast<CloudPoint*>(std::calloc(LAYER_CAPACITY, sizeof(CloudPoint))));
-        layers_[l].points = arrays_[l].get();
+        // Untouched zero pages: 5 x 2.25 M slots reserve their address space here but cost
+        // nothing until the pipeline writes them. CloudPoint is an aggregate of scalars whose
+        // constructed value is all zero bytes, so the zeroed block is a block of constructed
+        // slots.
+        arrays_[l] = ZeroedPages(std::size_t{LAYER_CAPACITY} * sizeof(CloudPoint));
+        layers_[l].points = arrays_[l].as<CloudPoint>();
         layers_[l].inUse = 0;
         layers_[l].neighbourFilter = 1;
         layers_[l].filterDistance = 0.05;
@@ -19,7 +19,7 @@ CloudStore::CloudStore() {
 
 bool CloudStore::allocated() const {
     for (const auto& a : arrays_) {
-        if (!a) return false;
+        if (!a.data()) return false;
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "core/cloud/cloud_point.hpp"
+#include "core/cloud/zeroed_pages.hpp"
 
 #include <array>
 #include <atomic>
@@ -175,13 +176,9 @@ private:
         if (range > r.rangeSeenMax) r.rangeSeenMax = range;
     }
 
-    struct FreeDeleter {
-        void operator()(CloudPoint* p) const { std::free(p); }
-    };
-
     std::atomic<std::uint32_t> current_{0};
     std::array<PointLayer, LAYER_COUNT> layers_{};
-    std::array<std::unique_ptr<CloudPoint[], FreeDeleter>, LAYER_COUNT> arrays_;
+    std::array<ZeroedPages, LAYER_COUNT> arrays_;
     std::array<std::atomic<std::uint32_t>, LAYER_COUNT> counts_{};
     std::atomic<bool> changed_{false};
     CloudPoint scratch_{}; // stands in for the slot of a layer whose array is missing
