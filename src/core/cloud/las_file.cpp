@@ -477,51 +477,85 @@ inline float rangeOf(float x, float y, float z) {
 
 void LasRecordDecoder::decodeWithRange(const std::uint8_t* records, std::size_t length,
                                        std::size_t n, CloudPoint* out) {
-    // A block at a time through columns: the conversions and square roots of a column loop
-    // compile to vector code, and the points are then written from the columns.
-    constexpr std::size_t kBlock = 256;
-    std::array<float, kBlock> x, y, z, range, amplitude, snr;
-    std::array<std::uint16_t, kBlock> intensity;
-    while (n > 0) {
-        const std::size_t m = std::min(n, kBlock);
-        const std::uint8_t* r = records;
-        for (std::size_t i = 0; i < m; ++i, r += length) {
-            x[i] = coordinate(r, 0);
-            y[i] = coordinate(r, 1);
-            z[i] = coordinate(r, 2);
-            intensity[i] = le::u16(r + 12);
-        }
-        for (std::size_t i = 0; i < m; ++i) range[i] = rangeOf(x[i], y[i], z[i]);
-        for (std::size_t i = 0; i < m; ++i) amplitude[i] = amplitudeOf(intensity[i]);
-        for (std::size_t i = 0; i < m; ++i) snr[i] = static_cast<float>(intensity[i]);
-        r = records;
+    std::size_t i = 0;
 #if defined(__SSE2__)
-        // The 52 bytes of a point as three 16-byte stores and one 4-byte store instead of a
-        // store per field; the field offsets are checked below.
-        const __m128i flags = _mm_set_epi32(0, 0, 0, 0x0100); // saturated 0, valid 1, 0, 0
-        const __m128i saturatedBit = _mm_set_epi32(0, 0, 0, 0x0001);
-        for (std::size_t i = 0; i < m; ++i, r += length) {
-            angles(r);
-            auto* p = reinterpret_cast<std::uint8_t*>(out + i);
-            const __m128 v0 = _mm_set_ps(0.0f, z[i], y[i], x[i]); // x, y, z, colour 0 and pad
-            const __m128 v1 = _mm_set_ps(amplitude[i], range[i], lastElevation_, lastAzimuth_);
-            const __m128i bits = intensity[i] > 65534 ? _mm_or_si128(flags, saturatedBit) : flags;
-            // snr, saturated and valid bytes, sequence 0, line 0
-            const __m128i v2 =
-                _mm_or_si128(_mm_castps_si128(_mm_set_ss(snr[i])), _mm_slli_si128(bits, 4));
-            _mm_storeu_ps(reinterpret_cast<float*>(p), v0);
-            _mm_storeu_ps(reinterpret_cast<float*>(p + 16), v1);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 32), v2);
-            out[i].peakPosition = 0.0f;
+    // Four records at a time, each value computed as the scalar rules below compute it (the same
+    // double-precision operations in the same order), the points written as three 16-byte stores
+    // and one 4-byte store each.
+    const __m128d scaleX = _mm_set1_pd(scale_[0]), scaleY = _mm_set1_pd(scale_[1]);
+    const __m128d scaleZ = _mm_set1_pd(scale_[2]), offsetX = _mm_set1_pd(offset_[0]);
+    const __m128d offsetY = _mm_set1_pd(offset_[1]), offsetZ = _mm_set1_pd(offset_[2]);
+    const __m128d fullCount = _mm_set1_pd(65535.0);
+    const __m128d fullScale = _mm_set1_pd(kLasFullScaleAmplitude);
+    const __m128i low16 = _mm_set1_epi32(0xFFFF), saturatedCount = _mm_set1_epi32(65535);
+    const __m128i saturatedBit = _mm_set1_epi32(0x0001), validBit = _mm_set1_epi32(0x0100);
+    // Four int32 lanes as two pairs of doubles, scaled and offset, narrowed back to four floats.
+    const auto coordinates = [](__m128i v, __m128d scale, __m128d offset) {
+        const __m128d lo = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(v), scale), offset);
+        const __m128d hi =
+            _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(v, 8)), scale), offset);
+        return _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
+    };
+    const auto squares = [](__m128d x, __m128d y, __m128d z) {
+        return _mm_add_pd(_mm_add_pd(_mm_mul_pd(x, x), _mm_mul_pd(y, y)), _mm_mul_pd(z, z));
+    };
+    for (; i + 4 <= n; i += 4, records += 4 * length) {
+        // Bytes 0-15 of every point format: X, Y, Z, intensity and two more bytes. Transposed,
+        // one register per field.
+        const std::uint8_t* r = records;
+        __m128 f0 = _mm_loadu_ps(reinterpret_cast<const float*>(r));
+        __m128 f1 = _mm_loadu_ps(reinterpret_cast<const float*>(r + length));
+        __m128 f2 = _mm_loadu_ps(reinterpret_cast<const float*>(r + 2 * length));
+        __m128 f3 = _mm_loadu_ps(reinterpret_cast<const float*>(r + 3 * length));
+        _MM_TRANSPOSE4_PS(f0, f1, f2, f3);
+        __m128 x = coordinates(_mm_castps_si128(f0), scaleX, offsetX);
+        __m128 y = coordinates(_mm_castps_si128(f1), scaleY, offsetY);
+        __m128 z = coordinates(_mm_castps_si128(f2), scaleZ, offsetZ);
+        const __m128i intensity = _mm_and_si128(_mm_castps_si128(f3), low16);
+        const __m128d rangeLo =
+            _mm_sqrt_pd(squares(_mm_cvtps_pd(x), _mm_cvtps_pd(y), _mm_cvtps_pd(z)));
+        const __m128d rangeHi = _mm_sqrt_pd(squares(_mm_cvtps_pd(_mm_movehl_ps(x, x)),
+                                                    _mm_cvtps_pd(_mm_movehl_ps(y, y)),
+                                                    _mm_cvtps_pd(_mm_movehl_ps(z, z))));
+        __m128 range = _mm_movelh_ps(_mm_cvtpd_ps(rangeLo), _mm_cvtpd_ps(rangeHi));
+        const __m128d amplitudeLo =
+            _mm_mul_pd(_mm_div_pd(_mm_cvtepi32_pd(intensity), fullCount), fullScale);
+        const __m128d amplitudeHi = _mm_mul_pd(
+            _mm_div_pd(_mm_cvtepi32_pd(_mm_srli_si128(intensity, 8)), fullCount), fullScale);
+        __m128 amplitude = _mm_movelh_ps(_mm_cvtpd_ps(amplitudeLo), _mm_cvtpd_ps(amplitudeHi));
+        const __m128 snr = _mm_cvtepi32_ps(intensity);
+        alignas(16) float azimuth[4], elevation[4];
+        for (std::size_t j = 0; j < 4; ++j) {
+            angles(r + j * length);
+            azimuth[j] = lastAzimuth_;
+            elevation[j] = lastElevation_;
         }
-#else
-        for (std::size_t i = 0; i < m; ++i, r += length) {
-            put(r, out[i], x[i], y[i], z[i], range[i], amplitude[i]);
+        // Back to one register per point: x, y, z, colour and pad 0 / azimuth, elevation, range,
+        // amplitude / snr, saturated and valid bytes, sequence 0, line 0.
+        __m128 pad = _mm_setzero_ps(), az = _mm_load_ps(azimuth), el = _mm_load_ps(elevation);
+        _MM_TRANSPOSE4_PS(x, y, z, pad);
+        _MM_TRANSPOSE4_PS(az, el, range, amplitude);
+        const __m128i flags = _mm_or_si128(
+            validBit, _mm_and_si128(_mm_cmpeq_epi32(intensity, saturatedCount), saturatedBit));
+        const __m128i lo = _mm_unpacklo_epi32(_mm_castps_si128(snr), flags);
+        const __m128i hi = _mm_unpackhi_epi32(_mm_castps_si128(snr), flags);
+        const __m128 first[4] = {x, y, z, pad};
+        const __m128 second[4] = {az, el, range, amplitude};
+        const __m128i third[4] = {_mm_move_epi64(lo), _mm_srli_si128(lo, 8), _mm_move_epi64(hi),
+                                  _mm_srli_si128(hi, 8)};
+        for (std::size_t j = 0; j < 4; ++j) {
+            auto* p = reinterpret_cast<std::uint8_t*>(out + i + j);
+            _mm_storeu_ps(reinterpret_cast<float*>(p), first[j]);
+            _mm_storeu_ps(reinterpret_cast<float*>(p + 16), second[j]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 32), third[j]);
+            out[i + j].peakPosition = 0.0f;
         }
+    }
 #endif
-        records += m * length;
-        out += m;
-        n -= m;
+    for (; i < n; ++i, records += length) {
+        const float x = coordinate(records, 0), y = coordinate(records, 1);
+        const float z = coordinate(records, 2);
+        put(records, out[i], x, y, z, rangeOf(x, y, z), amplitudeOf(le::u16(records + 12)));
     }
 }
 
