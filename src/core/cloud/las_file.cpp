@@ -16,6 +16,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -715,7 +716,13 @@ public:
         std::thread helper;
         if (chunks_.size() > 1) {
             try {
-                helper = std::thread([this] { work(); });
+                helper = std::thread([this] {
+                    try {
+                        work();
+                    } catch (const std::bad_alloc&) {
+                        // Refused its buffers before taking a chunk: the caller does them all.
+                    }
+                });
             } catch (const std::system_error&) {
                 // No second thread to be had: this one does all the chunks.
             }
@@ -736,6 +743,8 @@ private:
         std::uint32_t first, end;
     };
 
+    // Takes, encodes and writes chunks until none is left. Allocates only before taking the
+    // first, so that a refused allocation leaves no chunk without its turn.
     void work() {
         auto columns = std::make_unique<VisibleColumns>();
         std::vector<std::uint8_t> records(std::size_t{kChunkSlots} * kLasRecordLength);
@@ -845,8 +854,12 @@ public:
         for (unsigned t = 1; t < threads && chunks_ >= 2 * threads; ++t) {
             try {
                 helpers.emplace_back([this] {
-                    Decoding d(*this);
-                    while (d.decodeNext()) {
+                    try {
+                        Decoding d(*this); // allocates before it takes a chunk
+                        while (d.decodeNext()) {
+                        }
+                    } catch (const std::bad_alloc&) {
+                        // No buffer for this helper: the others take its share.
                     }
                 });
             } catch (const std::system_error&) {
