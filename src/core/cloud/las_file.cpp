@@ -662,19 +662,24 @@ struct VisibleColumns {
         // loop would keep it in memory.
         float minX = box.minX, maxX = box.maxX, minY = box.minY, maxY = box.maxY;
         float minZ = box.minZ, maxZ = box.maxZ;
+        // Without a branch on the valid flag: every point is stored at k, which only a visible
+        // point moves on, and a hidden point widens the box by the box's own values (no change).
         std::size_t k = n;
         for (; i < end && k < kBlock; ++i) {
             const CloudPoint& p = points[i];
-            if (!p.isValid()) continue;
+            const bool visible = p.isValid();
             const float px = p.x, py = p.y, pz = p.z;
-            minX = px < minX ? px : minX;
-            maxX = px > maxX ? px : maxX;
-            minY = py < minY ? py : minY;
-            maxY = py > maxY ? py : maxY;
-            minZ = pz < minZ ? pz : minZ;
-            maxZ = pz > maxZ ? pz : maxZ;
             x[k] = px, y[k] = py, z[k] = pz, amplitude[k] = p.amplitude;
-            ++k;
+            const float loX = visible ? px : minX, hiX = visible ? px : maxX;
+            const float loY = visible ? py : minY, hiY = visible ? py : maxY;
+            const float loZ = visible ? pz : minZ, hiZ = visible ? pz : maxZ;
+            minX = loX < minX ? loX : minX;
+            maxX = hiX > maxX ? hiX : maxX;
+            minY = loY < minY ? loY : minY;
+            maxY = hiY > maxY ? hiY : maxY;
+            minZ = loZ < minZ ? loZ : minZ;
+            maxZ = hiZ > maxZ ? hiZ : maxZ;
+            k += visible ? 1 : 0;
         }
         box.minX = minX, box.maxX = maxX, box.minY = minY, box.maxY = maxY;
         box.minZ = minZ, box.maxZ = maxZ;
