@@ -482,10 +482,34 @@ TEST(LasFile, FailedExportLeavesTheExistingFileUntouched) {
     EXPECT_EQ(sink.messages().size(), 3u);
 }
 
+// Exports the store and writes the same visible points one by one with writePoint, the header
+// from CloudBounds::add over them; the two files must be the same bytes.
+void expectExportIsThatOfThePointByPointWriter(const CloudStore& store, std::uint32_t visible) {
+    test::TempDir dir;
+    NullSink quiet;
+    ASSERT_TRUE(exportLas(store, dir / "bulk.las", quiet));
+
+    LasFile ref;
+    ASSERT_TRUE(ref.create(dir / "ref.las", CloudBounds{}));
+    ref.setIntensityScale();
+    CloudBounds bounds;
+    store.forEachVisible([&](std::uint32_t, const CloudPoint& p) {
+        bounds.add(p);
+        ASSERT_TRUE(ref.writePoint(p.x, p.y, p.z, p.amplitude, false, 1.0, 1.0));
+    });
+    ASSERT_TRUE(ref.updateHeader(bounds));
+    ASSERT_TRUE(ref.close());
+
+    const auto bulk = test::readBytes(dir / "bulk.las");
+    ASSERT_EQ(bulk.size(), 297u + 20u * visible);
+    EXPECT_EQ(le::u32(bulk.data() + 107), visible);
+    EXPECT_TRUE(bulk == test::readBytes(dir / "ref.las"));
+}
+
 TEST(LasFile, ExportBytesAreThoseOfThePointByPointWriter) {
-    // Enough points for many encoding blocks and write buffers (the write-behind thread), in two
-    // layers around one not in use, with hidden points and the edge values of the quantisation
-    // and of the intensity rule among them.
+    // Enough points for many encoding blocks and chunks (both encoding threads), in two layers
+    // around one not in use, with hidden points and the edge values of the quantisation and of
+    // the intensity rule among them.
     const float inf = std::numeric_limits<float>::infinity(), nan = std::nanf("");
     const float edges[] = {0.0f,        -0.0f,        1e6f,       -1e6f,       nan,
                            inf,         -inf,         21474.836f, -21474.836f, 1e-7f,
@@ -513,25 +537,21 @@ TEST(LasFile, ExportBytesAreThoseOfThePointByPointWriter) {
         }
     }
     store.layer(1).inUse = 0;
-    test::TempDir dir;
-    NullSink quiet;
-    ASSERT_TRUE(exportLas(store, dir / "bulk.las", quiet));
+    expectExportIsThatOfThePointByPointWriter(store, visible);
+}
 
-    LasFile ref;
-    ASSERT_TRUE(ref.create(dir / "ref.las", CloudBounds{}));
-    ref.setIntensityScale();
-    CloudBounds bounds;
-    store.forEachVisible([&](std::uint32_t, const CloudPoint& p) {
-        bounds.add(p);
-        ASSERT_TRUE(ref.writePoint(p.x, p.y, p.z, p.amplitude, false, 1.0, 1.0));
-    });
-    ASSERT_TRUE(ref.updateHeader(bounds));
-    ASSERT_TRUE(ref.close());
-
-    const auto bulk = test::readBytes(dir / "bulk.las");
-    ASSERT_EQ(bulk.size(), 297u + 20u * visible);
-    EXPECT_EQ(le::u32(bulk.data() + 107), visible);
-    EXPECT_TRUE(bulk == test::readBytes(dir / "ref.las"));
+TEST(LasFile, ExportExtentOfSignedZerosIsThatOfTheFirstPointMet) {
+    // All coordinates are zeros of both signs, the sign changing between the chunks the two
+    // threads encode: the extent in the header keeps the zero met first, as one pass over the
+    // points keeps it, whichever thread finished first.
+    CloudStore store;
+    store.setCurrentLayer(0);
+    constexpr int kPoints = 60000;
+    for (int i = 0; i < kPoints; ++i) {
+        const float zero = (i / 7000) % 2 == 0 ? 0.0f : -0.0f;
+        addPoint(store, 0, {.x = zero, .y = -zero, .z = i < 100 ? -0.0f : 0.0f});
+    }
+    expectExportIsThatOfThePointByPointWriter(store, kPoints);
 }
 
 // The import as it runs one record at a time: readPoint and the pipeline's calls per point.
