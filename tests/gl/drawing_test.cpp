@@ -105,6 +105,27 @@ TEST(GlDrawing, NearerPointsHideFartherOnes) {
     EXPECT_EQ(s.f.view->pickIndexAt(at.x(), at.y()), 2);
 }
 
+TEST(GlDrawing, RebuildsAfterTheCloudShrinksOrGrowsDrawOnlyTheCurrentPoints) {
+    // The vertex storage of a rebuild is reused while it is large enough and not four times too
+    // large: whichever way the cloud went, the frame shows the points of the store and nothing
+    // left over from the one before.
+    Scene s;
+    const int steps[] = {10, 6, 2, 9}; // reuse, new storage (shrunk below a quarter), grow
+    for (const int points : steps) {
+        SCOPED_TRACE(points);
+        s.f.store->resetLayer(0);
+        s.f.renderer->markDirty();
+        s.at(0, {0, 0, 0});
+        std::map<QRgb, int> expected;
+        for (int i = 1; i < points; ++i) {
+            const Rgb c{static_cast<std::uint8_t>(20 * i + points), 100, 100};
+            s.at(i, c);
+            expected[rgb(c.r, c.g, c.b)] = 1;
+        }
+        EXPECT_EQ(colourCounts(s.f.frame()), expected);
+    }
+}
+
 TEST(GlDrawing, DragDrawsASubsampleAndPickingStillSeesEveryPoint) {
     Scene s;
     s.at(0, {0, 0, 0});

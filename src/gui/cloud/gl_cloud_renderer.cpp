@@ -34,7 +34,10 @@ bool GlCloudRenderer::buildDisplayList() {
     pickBatches_.clear();
     dragBatches_.clear();
     vertexCount_ = 0;
-    if (!vertices_.isCreated() && !vertices_.create()) return false;
+    if (!vertices_.isCreated()) {
+        if (!vertices_.create()) return false;
+        vertexCapacity_ = 0;
+    }
 
     const CloudStore& store = core_.store();
     // The counts may still grow while the processing thread fills the current layer; points
@@ -46,10 +49,15 @@ bool GlCloudRenderer::buildDisplayList() {
     Vertex* out = nullptr;
     std::vector<Vertex> staging;
     if (room > 0) {
-        vertices_.allocate(static_cast<int>(std::uint64_t{room} * sizeof(Vertex)));
+        const std::uint64_t bytes = std::uint64_t{room} * sizeof(Vertex);
+        // New storage only to grow, or to give back most of it once the cloud has shrunk.
+        if (bytes > vertexCapacity_ || bytes < vertexCapacity_ / 4) {
+            vertices_.allocate(static_cast<int>(bytes));
+            vertexCapacity_ = bytes;
+        }
         out = static_cast<Vertex*>(
-            vertices_.mapRange(0, static_cast<int>(std::uint64_t{room} * sizeof(Vertex)),
-                               QOpenGLBuffer::RangeWrite | QOpenGLBuffer::RangeInvalidateBuffer));
+            vertices_.mapRange(0, static_cast<int>(bytes),
+                               QOpenGLBuffer::RangeWrite | QOpenGLBuffer::RangeInvalidate));
         if (!out) {
             staging.resize(room);
             out = staging.data();
@@ -65,7 +73,8 @@ bool GlCloudRenderer::buildDisplayList() {
     dragStride_ =
         visible > budget_ ? static_cast<std::uint32_t>((visible + budget_ - 1) / budget_) : 1;
     dragBudget_ = budget_;
-    std::vector<Vertex> drag;
+    std::vector<Vertex>& drag = drag_;
+    drag.clear();
     if (dragStride_ > 1) drag.reserve(room / dragStride_ + LAYER_COUNT + 16);
     const auto subCount = [&] { return static_cast<std::uint32_t>(drag.size()); };
 

@@ -79,6 +79,10 @@ private:
     QOpenGLBuffer dragVertices_{QOpenGLBuffer::VertexBuffer};
     std::uint32_t pickColourCount_ = 0;
     std::uint32_t vertexCount_ = 0;
+    // Bytes of storage behind vertices_: a rebuild that fits writes into it instead of having the
+    // driver allocate (and the kernel fault in) a new store of up to 180 MB each time.
+    std::uint64_t vertexCapacity_ = 0;
+    std::vector<Vertex> drag_; // the drag subsample on its way to dragVertices_, kept for reuse
     std::vector<Batch> renderBatches_, pickBatches_, dragBatches_;
     bool subsample_ = false;
     std::uint32_t budget_ = kDragPointBudget;
