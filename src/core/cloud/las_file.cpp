@@ -430,12 +430,19 @@ inline float LasRecordDecoder::coordinate(const std::uint8_t* r, std::size_t axi
 // Our files carry the azimuth bytes in the scan angle rank (low) and user data (high), the
 // elevation in the point source ID. The extended formats 6-10 keep user data at 17 but move the
 // scan angle to a 16-bit field at 18 (its low byte stands in for the rank) and the source ID to 20.
+inline std::int16_t LasRecordDecoder::azimuthWord(const std::uint8_t* r) const {
+    return static_cast<std::int16_t>(r[rankAt_] | (r[17] << 8));
+}
+
+inline std::int16_t LasRecordDecoder::sourceWord(const std::uint8_t* r) const {
+    return le::i16(r + sourceAt_);
+}
+
 inline void LasRecordDecoder::angles(const std::uint8_t* r) {
-    const auto azimuthWord = static_cast<std::int16_t>(r[rankAt_] | (r[17] << 8));
-    const std::int16_t source = le::i16(r + sourceAt_);
-    if (azimuthWord != lastAzimuthWord_) {
-        lastAzimuthWord_ = azimuthWord;
-        lastAzimuth_ = static_cast<float>(azimuthWord / 1485.0);
+    const std::int16_t azimuth = azimuthWord(r), source = sourceWord(r);
+    if (azimuth != lastAzimuthWord_) {
+        lastAzimuthWord_ = azimuth;
+        lastAzimuth_ = static_cast<float>(azimuth / 1485.0);
     }
     if (source != lastSourceWord_) {
         lastSourceWord_ = source;
@@ -525,15 +532,24 @@ void LasRecordDecoder::decodeWithRange(const std::uint8_t* records, std::size_t 
             _mm_div_pd(_mm_cvtepi32_pd(_mm_srli_si128(intensity, 8)), fullCount), fullScale);
         __m128 amplitude = _mm_movelh_ps(_mm_cvtpd_ps(amplitudeLo), _mm_cvtpd_ps(amplitudeHi));
         const __m128 snr = _mm_cvtepi32_ps(intensity);
-        alignas(16) float azimuth[4], elevation[4];
-        for (std::size_t j = 0; j < 4; ++j) {
-            angles(r + j * length);
-            azimuth[j] = lastAzimuth_;
-            elevation[j] = lastElevation_;
+        // The angle words rarely change (never in our files): then the last angles serve all
+        // four points, straight from registers.
+        bool unchanged = true;
+        for (std::size_t j = 0; j < 4; ++j) unchanged = unchanged & anglesAsBefore(r + j * length);
+        __m128 az = _mm_set1_ps(lastAzimuth_), el = _mm_set1_ps(lastElevation_);
+        if (!unchanged) {
+            float azimuth[4], elevation[4];
+            for (std::size_t j = 0; j < 4; ++j) {
+                angles(r + j * length);
+                azimuth[j] = lastAzimuth_;
+                elevation[j] = lastElevation_;
+            }
+            az = _mm_setr_ps(azimuth[0], azimuth[1], azimuth[2], azimuth[3]);
+            el = _mm_setr_ps(elevation[0], elevation[1], elevation[2], elevation[3]);
         }
         // Back to one register per point: x, y, z, colour and pad 0 / azimuth, elevation, range,
         // amplitude / snr, saturated and valid bytes, sequence 0, line 0.
-        __m128 pad = _mm_setzero_ps(), az = _mm_load_ps(azimuth), el = _mm_load_ps(elevation);
+        __m128 pad = _mm_setzero_ps();
         _MM_TRANSPOSE4_PS(x, y, z, pad);
         _MM_TRANSPOSE4_PS(az, el, range, amplitude);
         const __m128i flags = _mm_or_si128(

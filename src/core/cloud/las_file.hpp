@@ -111,6 +111,12 @@ public:
 
 private:
     float coordinate(const std::uint8_t* r, std::size_t axis) const;
+    // The words the azimuth and elevation of record r are made of.
+    std::int16_t azimuthWord(const std::uint8_t* r) const;
+    std::int16_t sourceWord(const std::uint8_t* r) const;
+    bool anglesAsBefore(const std::uint8_t* r) const {
+        return azimuthWord(r) == lastAzimuthWord_ && sourceWord(r) == lastSourceWord_;
+    }
     void angles(const std::uint8_t* r);
     // Every field of p is written exactly once, straight from registers.
     void put(const std::uint8_t* r, CloudPoint& p, float x, float y, float z, float range,
