@@ -12,7 +12,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <memory>
 
 namespace quarv {
 

@@ -12,8 +12,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 
 namespace quarv {
 
