@@ -25,48 +25,6 @@ ScannerOptions skewedScanner(double pan = 17.0, double tilt = -23.0) {
     return o;
 }
 
-TEST(SimScanner, VoltsGiveBackTheOpticalAnglesAndBadOptionsAreRefused) {
-    const ScanHeader h = makeHeader(skewedScanner(), false);
-    for (double deg : {-35.0, -0.01, 0.0, 0.01, 41.0}) {
-        const float a = azimuthVolts(deg, h.calibration);
-        // Positive optical azimuth needs a negative reading (the geometry inverts its sign).
-        if (deg != 0) {
-            EXPECT_EQ(a<0, deg> 0) << deg;
-        }
-        EXPECT_NEAR(traceBeam(a, 0.0, h.calibration, 1.34).azDeg, deg, 1e-5);
-        EXPECT_NEAR(elevationDegrees(elevationVolts(deg, h.calibration), h.calibration), deg, 1e-5);
-    }
-    void (*edits[])(ScannerOptions&) = {
-        [](ScannerOptions& o) { o.scanType = 5; },
-        [](ScannerOptions& o) { o.interpolation = 2.5; },
-        [](ScannerOptions& o) { o.elFactorNeg = -1.0f; },
-        [](ScannerOptions& o) { o.shotsPerLine = 3001; },
-        [](ScannerOptions& o) { o.scanType = 4, o.shotsPerLine = 751; },
-        [](ScannerOptions& o) { o.refractiveIndex = 0.9; },
-        [](ScannerOptions& o) { o.azStopDeg = 75.0f; },
-    };
-    EXPECT_EQ(validateScanner(ScannerOptions{}), "");
-    for (auto edit : edits) {
-        ScannerOptions o;
-        edit(o);
-        EXPECT_NE(validateScanner(o), "");
-    }
-    // The processing's temperatures: a valid trailer's, else the digitiser's.
-    ScannerOptions o;
-    o.digitizerTemperatureC = 14.0f;
-    const std::pair<std::optional<std::pair<float, float>>, float> trailers[] = {
-        {std::pair{12.5f, 13.0f}, 12.5f},
-        {std::pair{0.0f, 55.0f}, 0.0f},
-        {std::pair{12.5f, 55.5f}, 14.0f},
-        {std::pair{-0.1f, 10.0f}, 14.0f},
-        {std::nullopt, 14.0f}};
-    for (const auto& [trailer, first] : trailers) {
-        o.trailerTemperatures = trailer;
-        EXPECT_EQ(processingTemperatures(o).first, first);
-        EXPECT_EQ(processingTemperatures(o).second, first == 14.0f ? 14.0f : trailer->second);
-    }
-}
-
 TEST(SimForward, RayFollowsThePointPlacementAndRangesInvert) {
     for (const double pan : {0.0, 0.004, 17.0, -95.0}) {
         for (const double tilt : {0.0, -0.005, -23.0, 31.0}) {

@@ -10,9 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <set>
-
 namespace quarv::sim {
 namespace {
 
@@ -72,9 +69,8 @@ TEST(SimScene, RaysHitEachShapeAtItsNearestSurface) {
 }
 
 TEST(SimScene, NamedScenesAndRandomRays) {
-    EXPECT_FALSE(isSceneName("moon"));
     Scene none;
-    EXPECT_FALSE(buildScene("moon", SceneParams{}, none));
+    EXPECT_FALSE(isSceneName("moon") || buildScene("moon", SceneParams{}, none));
     // The plane lies square to the boresight at the distance asked for.
     SceneParams p;
     p.distance = 7.5;
@@ -83,9 +79,7 @@ TEST(SimScene, NamedScenesAndRandomRays) {
     Scene plane;
     ASSERT_TRUE(isSceneName("plane") && buildScene("plane", p, plane));
     const auto h = plane.trace({p.sensor, p.boresight}, 0.0);
-    ASSERT_TRUE(h);
-    EXPECT_NEAR(h->t, 7.5, 1e-12);
-    EXPECT_NEAR(dot(h->normal, p.boresight), -1.0, 1e-12);
+    ASSERT_TRUE(h && std::fabs(h->t - 7.5) < 1e-12 && dot(h->normal, p.boresight) < -1 + 1e-12);
     // The harbour: every ray lands on the surface it hits and nothing else lies closer; its
     // scatterers follow the seed.
     Scene harbour, same, other;
@@ -108,108 +102,10 @@ TEST(SimScene, NamedScenesAndRandomRays) {
     }
 }
 
-TEST(SimWaveform, PulsesNoiseClippingAndBackscatter) {
-    WaveformOptions o;
-    o.noiseSigma = o.backscatter = o.windowEcho = 0;
-    Random rng(1);
-    for (double pos : {100.0, 100.25, 213.8}) {
-        std::vector<std::int16_t> w(400);
-        const std::vector<Echo> e{{pos, 500.0}};
-        synthesizeWaveform(o, e, {}, rng, w);
-        // Whole counts: the clean signal rounded. Its centroid is the echo's position, its area
-        // that of a sigma 2.5 Gaussian of 500 counts.
-        double sum = 0, moment = 0;
-        for (int i = 0; i < 400; ++i) {
-            ASSERT_EQ(w[i], std::lround(cleanSignal(o, e, {}, i)));
-            sum += w[i] - o.baseline;
-            moment += (w[i] - o.baseline) * i;
-        }
-        EXPECT_NEAR(moment / sum, pos, 0.01);
-        EXPECT_NEAR(sum, 500.0 * 2.5 * std::sqrt(2.0 * std::acos(-1.0)), 5.0);
-        EXPECT_NEAR(cleanSignal(o, e, {}, pos) - o.baseline, 500.0, 1e-9);
-    }
-    // Clipping: a flat top symmetric about the strong echo, the weak one untouched.
-    o.clipLevel = 820;
-    std::vector<std::int16_t> w(400);
-    synthesizeWaveform(o, std::vector<Echo>{{200.0, 3000.0}, {300.0, 400.0}}, {}, rng, w);
-    const auto first = std::find(w.begin(), w.end(), 820) - w.begin();
-    const auto last = w.rend() - std::find(w.rbegin(), w.rend(), 820) - 1;
-    EXPECT_TRUE(first + last == 400 && last - first > 4 && w[300] == 408);
-    EXPECT_EQ(*std::max_element(w.begin(), w.end()), 820);
-    // Backscatter: nothing before the window, half-way up at it, a plain exponential decay after.
-    const Backscatter water{50.0, 20.0, 60.0};
-    const std::vector<Echo> none;
-    EXPECT_NEAR(cleanSignal(o, none, water, 30.0), o.baseline, 1e-6);
-    EXPECT_NEAR(cleanSignal(o, none, water, 50.0) - o.baseline, 30.0, 3.0);
-    const double at = cleanSignal(o, none, water, 70.0) - o.baseline;
-    EXPECT_NEAR(at, 60.0 * std::exp(-1.0 + 6.25 / 800.0), 1e-6);
-    EXPECT_NEAR((cleanSignal(o, none, water, 90.0) - o.baseline) / at, std::exp(-1.0), 1e-6);
-    // Noise: its sigma (plus 1/12 from rounding to counts), the stream following the seed.
-    o.noiseSigma = 3.0;
-    o.baseline = 100;
-    std::vector<std::int16_t> a(20000), b(20000), c(20000);
-    Random ra(7), rb(7), rc(8);
-    synthesizeWaveform(o, none, {}, ra, a);
-    synthesizeWaveform(o, none, {}, rb, b);
-    synthesizeWaveform(o, none, {}, rc, c);
-    EXPECT_TRUE(a == b && a != c);
-    double sum = 0, sum2 = 0;
-    for (auto v : a) sum += v, sum2 += double(v) * v;
-    EXPECT_NEAR(sum / 20000, 100.0, 0.1);
-    EXPECT_NEAR(sum2 / 20000 - (sum / 20000) * (sum / 20000), 9.0 + 1.0 / 12.0, 0.3);
-    EXPECT_TRUE(streamSeed(1, 1) != streamSeed(1, 2) && streamSeed(1, 1) != streamSeed(2, 1));
-}
-
-SimOptions smallHarbour(std::uint16_t shots, std::uint16_t lines) {
-    SimOptions o = sceneDefaults("harbour");
-    o.scanner.shotsPerLine = shots;
-    o.scanner.lines = lines;
-    return o;
-}
-
-ScanHeader headerOf(const std::vector<std::uint8_t>& bytes) {
-    return ScanHeader::decode(
-        std::span<const std::uint8_t, kScanHeaderSize>(bytes.data(), kScanHeaderSize));
-}
-
-TEST(Simulator, EveryScanTypeAndPeakLayoutHasItsRecordsAndRefusalsAreNamed) {
-    // W = 16, L = 5, N = 300, P = 3 (stare) or W.
-    const struct {
-        std::uint8_t type;
-        bool peak;
-        std::uint64_t recordSize, records, truthRows;
-    } cases[] = {
-        {2, false, 22 + 64 + 16 * (12 + 600), 5, 80},
-        {1, false, 26 + 3 * (12 + 600), 80, 80},
-        {4, false, 18 + 80 * 16 + 8 * 16 * 300, 5, 320},
-        {0, true, 22 + 64 + 32 * 16, 5, 80},
-        {1, true, 26 + 32 * 3, 80, 80},
-    };
+TEST(Simulator, RefusalsAreNamedAndLeaveNoFile) {
     TempDir dir;
     RecordingSink sink;
     SimResult r;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "type " << int(c.type) << (c.peak ? " peak" : ""));
-        SimOptions o = sceneDefaults("plane");
-        o.scanner.scanType = c.type;
-        o.scanner.shotsPerLine = 16;
-        o.scanner.lines = 5;
-        o.scanner.samplesPerPulse = 300;
-        o.scanner.pulsesPerPosition = 3;
-        o.peakFile = c.peak;
-        const auto path = dir / (c.peak ? "scan.pek" : "scan.raw");
-        ASSERT_TRUE(simulate(o, path, r, sink)) << sink.last();
-        EXPECT_TRUE(r.records == c.records && r.beyondRecord == 0u);
-        EXPECT_EQ(r.truth.size(), c.truthRows); // the plane fills the whole view
-        const auto bytes = readBytes(path);
-        ASSERT_EQ(bytes.size(), kScanHeaderSize + c.records * c.recordSize + kTrailerSize);
-        const ScanHeader h = headerOf(bytes);
-        EXPECT_TRUE(h.fileKind == (c.peak ? kFileKindPeak : kFileKindWaveform) &&
-                    h.scanner.scanType() == c.type);
-        const std::uint8_t* t = bytes.data() + bytes.size() - kTrailerSize;
-        EXPECT_TRUE(le::f32(t) == 11.6f && le::f32(t + 4) == 12.4f &&
-                    le::u16(t + 8) == kTrailerMarker);
-    }
     SimOptions bowtiePeaks = sceneDefaults("plane");
     bowtiePeaks.scanner.scanType = 4;
     bowtiePeaks.peakFile = true;
@@ -219,7 +115,10 @@ TEST(Simulator, EveryScanTypeAndPeakLayoutHasItsRecordsAndRefusalsAreNamed) {
     badScene.scene = "moon";
     EXPECT_FALSE(simulate(badScene, dir / "m.raw", r, sink));
     EXPECT_EQ(sink.last(), "ERROR, Simulator, unknown scene: moon");
-    EXPECT_FALSE(std::filesystem::exists(dir / "m.raw"));
+    SimOptions badScanner = sceneDefaults("plane");
+    badScanner.scanner.interpolation = 2.5;
+    EXPECT_FALSE(simulate(badScanner, dir / "i.raw", r, sink));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 // What is in the file agrees with the truth: readings, horizontal positions, pulse words, a pulse
@@ -227,7 +126,9 @@ TEST(Simulator, EveryScanTypeAndPeakLayoutHasItsRecordsAndRefusalsAreNamed) {
 TEST(Simulator, RecordsAgreeWithTheTruth) {
     TempDir dir;
     NullSink sink;
-    SimOptions o = smallHarbour(60, 16);
+    SimOptions o = sceneDefaults("harbour");
+    o.scanner.shotsPerLine = 60;
+    o.scanner.lines = 16;
     o.scanner.scanType = 3;
     o.waveform.noiseSigma = o.waveform.backscatter = o.waveform.windowEcho = 0;
     o.waveform.clipLevel = 30000; // nothing clips: the peak sample is the echo's
@@ -235,7 +136,8 @@ TEST(Simulator, RecordsAgreeWithTheTruth) {
     SimResult r;
     ASSERT_TRUE(simulate(o, dir / "h.raw", r, sink));
     const auto bytes = readBytes(dir / "h.raw");
-    const ScanHeader h = headerOf(bytes);
+    const ScanHeader h = ScanHeader::decode(
+        std::span<const std::uint8_t, kScanHeaderSize>(bytes.data(), kScanHeaderSize));
     const ScanGeometry g = ScanGeometry::of(h);
     const auto off = lineRecordOffsets(g);
     const ForwardModel model(h, 11.6f, 12.4f);
@@ -272,60 +174,6 @@ TEST(Simulator, RecordsAgreeWithTheTruth) {
         EXPECT_TRUE(second) << t.line << " " << t.shot;
     }
     EXPECT_GT(scatterers, 10);
-}
-
-TEST(Simulator, PeakValuesGiveBackTheRange) {
-    TempDir dir;
-    NullSink sink;
-    SimOptions o = smallHarbour(30, 8);
-    o.peakFile = true;
-    SimResult r;
-    ASSERT_TRUE(simulate(o, dir / "h.pek", r, sink));
-    const auto bytes = readBytes(dir / "h.pek");
-    const ScanHeader h = headerOf(bytes);
-    const ScanGeometry g = ScanGeometry::of(h);
-    const auto off = peakLineRecordOffsets(g);
-    const ForwardModel model(h, 11.6f, 12.4f);
-    std::set<std::pair<std::uint32_t, std::uint32_t>> hit;
-    for (const TruthRow& t : r.truth) {
-        hit.insert({t.line, t.shot});
-        const std::uint8_t* rec = bytes.data() + recordOffset(peakLineRecordSize(g), t.line);
-        const auto value = [&](int k) { return le::f64(rec + off.values[k] + 8 * t.shot); };
-        const ShotBeam beam =
-            model.beam(le::f32(rec + off.azimuth + 4 * t.shot), le::f32(rec + off.elevation));
-        EXPECT_NEAR(model.measuredRange(value(0), value(1)) - beam.excess, t.range, 1e-9);
-        EXPECT_NEAR(value(1), 0.5e-9, 0.2e-9);
-        const double peak = std::min(8.0 + t.amplitude, 820.0);
-        EXPECT_EQ(value(2), std::floor(peak));
-        EXPECT_NEAR(value(3), peak >= 780 ? 8999999488.0 : std::pow(t.amplitude / 1.5, 2),
-                    1e-6 * value(3));
-    }
-    for (std::uint32_t line = 0; line < 8; ++line) // shots without a return carry zeros
-        for (std::uint32_t s = 0; s < 30; ++s)
-            if (!hit.count({line, s})) {
-                const auto* rec = bytes.data() + recordOffset(peakLineRecordSize(g), line);
-                EXPECT_EQ(le::f64(rec + off.values[2] + 8 * s), 0.0);
-            }
-}
-
-TEST(Simulator, HarbourShowsEveryKindOfSurfaceAndWritesItsTruth) {
-    TempDir dir;
-    RecordingSink sink;
-    SimResult r, again, other;
-    SimOptions o = smallHarbour(128, 60);
-    ASSERT_TRUE(simulate(o, dir / "h.raw", r, sink)) << sink.last();
-    ASSERT_TRUE(simulate(o, dir / "same.raw", again, sink));
-    o.seed = 2;
-    ASSERT_TRUE(simulate(o, dir / "other.raw", other, sink));
-    EXPECT_EQ(readBytes(dir / "h.raw"), readBytes(dir / "same.raw"));
-    EXPECT_NE(readBytes(dir / "h.raw"), readBytes(dir / "other.raw"));
-    std::map<SurfaceKind, int> kinds;
-    for (const TruthRow& t : r.truth) ++kinds[t.kind];
-    for (SurfaceKind k : {SurfaceKind::Bottom, SurfaceKind::Pipe, SurfaceKind::Wall,
-                          SurfaceKind::Rock, SurfaceKind::Scatterer})
-        EXPECT_GT(kinds[k], 0) << surfaceKindName(k);
-    EXPECT_EQ(r.truth.size(), 128u * 60u); // floor and wall close the view
-    EXPECT_TRUE(r.saturated > 0u && r.saturated < r.truth.size() / 2); // the nearest floor clips
 }
 
 } // namespace
