@@ -31,12 +31,9 @@ inline std::vector<xcorr::SimdLevel> supportedLevels() {
 }
 
 // Runs the processing at one level for the scope's lifetime.
-class SimdLimit {
-public:
+struct SimdLimit {
     explicit SimdLimit(xcorr::SimdLevel level) { xcorr::limitSimdLevel(level); }
     ~SimdLimit() { xcorr::limitSimdLevel(xcorr::SimdLevel::Avx512); }
-    SimdLimit(const SimdLimit&) = delete;
-    SimdLimit& operator=(const SimdLimit&) = delete;
 };
 
 struct Setting {
