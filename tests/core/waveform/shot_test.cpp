@@ -2,6 +2,7 @@
 
 #include "core/scanfile/playback_file.hpp"
 #include "core/scanfile/raw_writer.hpp"
+#include "core/scanfile/scanfile_fixtures.hpp"
 #include "core/waveform/waveform_fixture.hpp"
 #include "support/golden.hpp"
 
@@ -25,13 +26,7 @@ std::vector<std::int16_t> waveformOf(std::uint64_t k, std::uint32_t p) {
 }
 
 ScanHeader headerFor(std::uint8_t scanType) {
-    ScanHeader h;
-    h.scanner.setShotsPerLine(2);
-    h.scanner.setLines(3);
-    h.scanner.setScanType(scanType);
-    h.digitizer.setSamplesPerPulse(kSamples);
-    h.digitizer.setPulsesPerRecord(3);
-    h.digitizer.setTemperatureC(21.5f);
+    ScanHeader h = test::makeHeader(scanType, 2, 3, kSamples); // configured temperature 17.25
     h.processing.setRefractiveIndex(1.34);
     h.processing.setInterpolation(4.0);
     h.processing.setRangeMin(0.5);
@@ -92,7 +87,7 @@ TEST_F(Shot, EveryLayoutAddressesRecordAndPulse) {
                 ShotResult r;
                 ASSERT_TRUE(shot(file, {k, p, {}, {}}, r)) << k << " " << p;
                 EXPECT_TRUE(r.found && r.horPos == horPosOf(k, p) &&
-                            r.tempA == (trailer ? 12.5f : 21.5f));
+                            r.tempA == (trailer ? 12.5f : 17.25f));
                 EXPECT_EQ(r.rawPeakIndex, static_cast<std::uint32_t>(std::lround(centreOf(k, p))));
                 // Position: peak + delay in samples - temperature correction.
                 EXPECT_DOUBLE_EQ(r.position, r.quadPeak + 48 + horPosOf(k, p) * 4 / 2.5e-10 -
