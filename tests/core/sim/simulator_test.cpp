@@ -35,6 +35,7 @@ TEST(SimScene, RaysHitEachShapeAtItsNearestSurface) {
         {{{0, 0, 60}, {0, 1, 0}}, 10 - std::sqrt(2.0), box},
         {{{0, 10, 65}, {0, 0, -1}}, 4.0, box},
         {{{1.5, 0, 60}, {0, 1, 0}}, -1, box},
+        {{{0.5, 0, 60}, {0, 1, 0}}, 10.5 - std::sqrt(2.0), box},
         {{{1.9, 0, 90.3}, {0, 1, 0}}, 5.6, pipe},
         {{{2.1, 0, 90}, {0, 1, 0}}, -1, pipe},
         {{{5, 6, 90.2}, {-1, 0, 0}}, 3.0, pipe},
@@ -50,7 +51,10 @@ TEST(SimScene, RaysHitEachShapeAtItsNearestSurface) {
         EXPECT_EQ(h->object, c.object);
         EXPECT_NEAR(h->t, c.t, 1e-9) << c.object;
         EXPECT_NEAR(s.distanceTo(h->object, c.ray.at(h->t)), 0.0, 1e-9);
-        EXPECT_LE(dot(h->normal, c.ray.dir), 0.0); // the normal faces the incoming beam
+        EXPECT_LE(dot(h->normal, c.ray.dir), 0.0);      // the normal faces the incoming beam
+        if (c.object == box && c.ray.origin.x == 0.5) { // the turned face's own normal
+            EXPECT_NEAR(norm(h->normal - Vec3{r2, -r2, 0}), 0.0, 1e-9);
+        }
         EXPECT_NEAR(norm(h->normal), 1.0, 1e-12);
     }
     // A beam goes on past an ignored object (a scatterer it has already met).

@@ -281,11 +281,15 @@ TEST_F(Processor, SnrAndIntensityAgainstTheirDefinitions) {
     EXPECT_TRUE(sink_.messages().empty());
 }
 
-TEST_F(Processor, CorrectionsApplyAlsoWithoutReturn) {
+TEST_F(Processor, SaturationAndCorrectionsAlsoWithoutReturn) {
     WaveformProcessor p(root_, sink_);
     CalibrationCfg cal = test::plainCalibration();
     cal.setTempCoefC0(2.0);
     ASSERT_TRUE(test::configure(p, {}, cal));
+    for (auto [top, saturated] : {std::pair{780.0, true}, {779.0, false}}) {
+        const auto clipped = test::synthWaveform(600, 0, 0, {{300, top, 2.5}}, nullptr, 780);
+        EXPECT_EQ(filter(p, clipped).saturated, saturated) << top; // from 780 counts on
+    }
     const auto w = test::synthWaveform(600, 100, 0, {{300, 400, 2.5}}, nullptr);
     float range = 0, range2 = 0, position = 0;
     std::uint16_t amplitude = 0;
