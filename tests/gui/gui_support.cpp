@@ -2,22 +2,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QLineEdit>
-#include <QPixmap>
+#include <QLabel>
 #include <QTest>
 
-#include <cstdlib>
+#include <cmath>
 
 namespace quarv::test {
-
-QAbstractButton* nthButton(QWidget& root, const QString& caption, int index) {
-    int seen = 0;
-    for (QAbstractButton* b : root.findChildren<QAbstractButton*>()) {
-        if (b->text() != caption) continue;
-        if (seen++ == index) return b;
-    }
-    return nullptr;
-}
 
 QAbstractButton* button(QWidget& root, const QString& caption) {
     QAbstractButton* found = nullptr;
@@ -41,14 +31,12 @@ void typeValue(QDoubleSpinBox& edit, const QString& text) {
     edit.selectAll();
     QTest::keyClick(&edit, Qt::Key_Backspace);
     QTest::keyClicks(&edit, text);
-    // Moving the focus on commits the typed text, as leaving the field does.
     edit.clearFocus();
     QApplication::processEvents();
 }
 
 void click(QAbstractButton& b) {
-    // A check box takes clicks on its box and caption only, which need not reach the middle of
-    // a wide widget: click on the box.
+    // A check box takes clicks on its box and caption only: click on the box.
     if (qobject_cast<QCheckBox*>(&b) != nullptr)
         QTest::mouseClick(&b, Qt::LeftButton, {}, QPoint(8, b.height() / 2));
     else
@@ -56,11 +44,49 @@ void click(QAbstractButton& b) {
     QApplication::processEvents();
 }
 
-void screenshot(QWidget& w, const QString& name) {
-    const char* dir = std::getenv("QUARV_SCREENSHOT_DIR");
-    if (dir == nullptr) return;
-    QApplication::processEvents();
-    w.grab().save(QString::fromLocal8Bit(dir) + "/" + name + ".png");
+std::string describeControls(QWidget& root) {
+    QString out;
+    for (QWidget* w : root.findChildren<QWidget*>()) {
+        QString value;
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            value = b->isCheckable() ? QString::number(b->isChecked()) : b->text();
+        else if (auto* e = qobject_cast<QDoubleSpinBox*>(w))
+            value = QString::number(e->value(), 'g', 9);
+        else if (auto* l = qobject_cast<QLabel*>(w))
+            value = l->text();
+        else
+            continue;
+        if (w->objectName().isEmpty() || w->objectName().startsWith("qt_")) continue;
+        out += w->objectName() + ": " + value + (w->isEnabled() ? "\n" : " (disabled)\n");
+    }
+    return out.toStdString();
+}
+
+std::string describe(const Graph& g) {
+    QString out;
+    for (const std::string& name : g.plotNames()) {
+        const Plot& p = *g.findPlot(name);
+        out += QString("plot %1 (%2):").arg(QString::fromStdString(name)).arg(p.size());
+        std::size_t top = 0;
+        for (std::size_t i = 0; i < p.size(); ++i) {
+            if (p.size() <= 100) out += QString::asprintf(" %.4f:%.4f", p.keyAt(i), p.valueAt(i));
+            const double v = p.valueAt(i), best = p.valueAt(top);
+            if (!std::isnan(v) && (std::isnan(best) || v > best)) top = i;
+        }
+        if (p.size() > 100) out += QString::asprintf(" highest %.4f at %zu", p.valueAt(top), top);
+        out += "\n";
+    }
+    for (const char* name : {"Cursor-1", "Cursor-2"})
+        if (const Cursor* c = g.findCursor(name))
+            out += QString::asprintf("cursor %s at %.4f %s\n", name, c->position(),
+                                     qPrintable(c->color().name()));
+    return out.toStdString();
+}
+
+std::string describe(const QStringList& lines, const std::filesystem::path& dir) {
+    QString out = lines.join("\n") + "\n";
+    out.replace(QString::fromStdString(dir.string()), "<dir>");
+    return out.toStdString();
 }
 
 } // namespace quarv::test

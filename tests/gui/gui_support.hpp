@@ -1,28 +1,42 @@
-// Helpers of the dialog tests: find controls the way an operator sees them (by caption or by
-// name) and enter values through the keyboard.
+// Helpers of the dialog tests: find controls the way an operator sees them, enter values through
+// the keyboard, and write what a dialog shows as text for golden transcripts.
 #pragma once
+
+#include "gui/graph/graph.hpp"
 
 #include <QAbstractButton>
 #include <QDoubleSpinBox>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <filesystem>
+#include <ostream>
+#include <string>
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace quarv::test {
 
 // The button with exactly this caption among `root`'s descendants (nullptr if none or several).
 QAbstractButton* button(QWidget& root, const QString& caption);
-// The `index`-th button (0-based, in creation order) with this caption.
-QAbstractButton* nthButton(QWidget& root, const QString& caption, int index);
 QDoubleSpinBox* spin(QWidget& root, const QString& objectName);
 
-// Selects the edit's text, types `text` and commits it with Tab, as an operator moving on to
-// the next field does.
+// Selects the edit's text, types `text` and commits it by moving the focus on, as an operator
+// leaving the field does.
 void typeValue(QDoubleSpinBox& edit, const QString& text);
 void click(QAbstractButton& b);
 
-// Saves a picture of the widget under $QUARV_SCREENSHOT_DIR (when set) for visual checks.
-void screenshot(QWidget& w, const QString& name);
+// Every named control (check box or button state, edit value, label text) in creation order.
+std::string describeControls(QWidget& root);
+// Every plot (name, points as key:value at 4 decimals; long plots summarised) and cursor
+// (position, colour) of a graph, one per line.
+std::string describe(const Graph& g);
+// The lines, with `dir` written as <dir> so that transcripts do not depend on the temporary
+// folder.
+std::string describe(const QStringList& lines, const std::filesystem::path& dir);
 
 } // namespace quarv::test

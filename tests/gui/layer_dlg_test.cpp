@@ -1,9 +1,11 @@
+// The layer selection dialog: the five records shown in their rows, written back by "Perform
+// Updates" or a confirmed "Load File", untouched by Cancel and by refused file choices.
 #include "core/cloud/cloud_store.hpp"
 #include "gui/dialogs/layer_dlg.hpp"
 #include "gui_support.hpp"
+#include "support/golden.hpp"
 
 #include <QCheckBox>
-#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -16,24 +18,25 @@ struct LayerDialog : ::testing::Test {
     CloudStore store;
     RecordingSink sink;
     layerDlg dlg{store, sink};
-    QString filterSeen;
-    QString answer; // what the file chooser returns
+    QString filterSeen, answer; // answer: what the file chooser returns
+    std::uint32_t layer = 9;
+    std::string path;
 
     LayerDialog() {
-        for (std::uint32_t i = 0; i < LAYER_COUNT; ++i) {
+        for (std::uint32_t i = 0; i < LAYER_COUNT; ++i) { // every field differs between rows
             PointLayer& l = store.layer(i);
-            l.colorFrom = {static_cast<std::uint8_t>(10 * i), 20, 30};
-            l.colorTo = {200, static_cast<std::uint8_t>(210 + i), 220};
+            l.colorFrom = {std::uint8_t(10 * i), 20, 30};
+            l.colorTo = {200, std::uint8_t(210 + i), 220};
             l.colorFromExtra = 9;
             l.colorMode = i == 0 ? kColorByRange : i == 1 ? kColorByAmplitudeRank : kColorBySnrRank;
             l.inUse = i % 2;
             l.showSaturated = i == 4;
-            l.pointSize = static_cast<std::uint8_t>(i + 1);
-            l.rangeMin = 0.5f * static_cast<float>(i);
-            l.rangeMax = 10.25f + static_cast<float>(i);
-            l.snrMin = 3.0f;
+            l.pointSize = std::uint8_t(i + 1);
+            l.rangeMin = 0.5f * float(i);
+            l.rangeMax = 10.25f + float(i);
+            l.snrMin = 3.0f + float(i);
             l.neighbourFilter = i != 3;
-            l.filterDistance = 0.05;
+            l.filterDistance = 0.05 * (i + 1);
         }
         std::strcpy(store.layer(2).name.data(), "/data/scan-7.raw");
         dlg.setFileChooser([this](QWidget*, const QString&, const QString& filter) {
@@ -41,147 +44,87 @@ struct LayerDialog : ::testing::Test {
             return answer;
         });
         dlg.setColorChooser([](QWidget*, const QColor&) { return QColor(1, 2, 3); });
+        dlg.show();
     }
-    template <typename T> T& control(int layer, const char* name) {
-        T* w = dlg.findChild<T*>(QStringLiteral("layer%1.%2").arg(layer).arg(name));
-        EXPECT_NE(w, nullptr) << layer << name;
+    template <typename T = QAbstractButton> T& control(int row, const char* name) {
+        T* w = dlg.findChild<T*>(QStringLiteral("layer%1.%2").arg(row).arg(name));
+        EXPECT_NE(w, nullptr) << row << name;
         return *w;
     }
-    QCheckBox& box(int layer, const char* name) { return control<QCheckBox>(layer, name); }
-    QDoubleSpinBox& edit(int layer, const char* name) {
-        return control<QDoubleSpinBox>(layer, name);
+    void type(int row, const char* name, const char* text) {
+        test::typeValue(control<QDoubleSpinBox>(row, name), text);
+    }
+    std::string records() const {
+        std::string out;
+        for (std::uint32_t i = 0; i < LAYER_COUNT; ++i) {
+            const PointLayer& l = store.layer(i);
+            out += formatMessage(
+                "layer %u: mode %u use %u sat %u size %u range %g-%g snr %g filter %u %g "
+                "from %u,%u,%u,%u to %u,%u,%u\n",
+                i, l.colorMode, l.inUse, l.showSaturated, l.pointSize, l.rangeMin, l.rangeMax,
+                l.snrMin, l.neighbourFilter, l.filterDistance, l.colorFrom.r, l.colorFrom.g,
+                l.colorFrom.b, l.colorFromExtra, l.colorTo.r, l.colorTo.g, l.colorTo.b);
+        }
+        return out;
     }
 };
 
-TEST_F(LayerDialog, OpeningShowsEveryLayerRecord) {
-    dlg.show();
-    EXPECT_EQ(dlg.windowTitle(), "Layer Selection Dialog");
-    for (int i = 0; i < 5; ++i) {
-        SCOPED_TRACE(i);
-        const PointLayer& l = store.layer(static_cast<std::uint32_t>(i));
-        EXPECT_EQ(box(i, "enabled").isChecked(), l.inUse != 0);
-        EXPECT_EQ(box(i, "range").isChecked(), i == 0);
-        EXPECT_EQ(box(i, "intensity").isChecked(), i == 1);
-        EXPECT_EQ(box(i, "saturated").isChecked(), i == 4);
-        EXPECT_EQ(box(i, "clutterEnable").isChecked(), i != 3);
-        EXPECT_EQ(edit(i, "ptSize").value(), i + 1);
-        EXPECT_FLOAT_EQ(edit(i, "rangeMin").value(), l.rangeMin);
-        EXPECT_FLOAT_EQ(edit(i, "rangeMax").value(), l.rangeMax);
-        EXPECT_EQ(edit(i, "snrMin").value(), 3.0);
-        EXPECT_EQ(edit(i, "minDist").value(), 0.05);
-    }
-    EXPECT_EQ(control<QLabel>(2, "filename").text(), "/data/scan-7.raw");
-    for (const char* caption : {"Load File", "Enabled", "Range", "Intensity", "Saturated",
-                                "Start Color", "End Color", "Enable"})
-        EXPECT_NE(test::nthButton(dlg, caption, 4), nullptr) << caption;
-    ASSERT_NE(test::button(dlg, "Perform Updates"), nullptr);
-    test::screenshot(dlg, "layer_dlg");
-}
-
-TEST_F(LayerDialog, RangeAndIntensityExcludeEachOther) {
-    dlg.show();
-    test::click(box(0, "intensity")); // range was ticked
-    EXPECT_TRUE(box(0, "intensity").isChecked());
-    EXPECT_FALSE(box(0, "range").isChecked());
-    test::click(box(0, "range"));
-    EXPECT_TRUE(box(0, "range").isChecked());
-    EXPECT_FALSE(box(0, "intensity").isChecked());
-    test::click(box(0, "range")); // unticking leaves both clear
-    EXPECT_FALSE(box(0, "range").isChecked());
-    EXPECT_FALSE(box(0, "intensity").isChecked());
-}
-
-TEST_F(LayerDialog, PerformUpdatesWritesEveryRowIntoItsRecord) {
-    dlg.show();
-    test::typeValue(edit(0, "ptSize"), "3.9");
-    test::typeValue(edit(1, "rangeMin"), "1.125");
-    test::typeValue(edit(1, "rangeMax"), "7.5");
-    test::typeValue(edit(2, "snrMin"), "12.5");
-    test::typeValue(edit(3, "minDist"), "0.125");
-    test::typeValue(edit(4, "ptSize"), "257");
-    test::click(box(1, "enabled"));
-    test::click(box(3, "clutterEnable"));
-    test::click(box(4, "saturated"));
-    test::click(box(2, "intensity")); // SNR-coloured layer becomes intensity-coloured
-    test::click(box(0, "range"));     // neither box: colorMode stays 1
-    test::click(control<QPushButton>(3, "startColor"));
+TEST_F(LayerDialog, ShowsEveryRecordAndPerformUpdatesWritesEveryRow) {
+    std::string shown = dlg.windowTitle().toStdString() + "\n" + test::describeControls(dlg);
+    type(0, "ptSize", "3.9");
+    type(1, "rangeMin", "1.125");
+    type(1, "rangeMax", "7.5");
+    type(2, "snrMin", "12.5");
+    type(3, "minDist", "0.125");
+    type(4, "ptSize", "257"); // keeps its low 8 bits
+    // Range and Intensity exclude each other; unticking both keeps the record's mode.
+    for (auto [row, name] : {std::pair{1, "enabled"},
+                             {3, "clutterEnable"},
+                             {4, "saturated"},
+                             {2, "intensity"},
+                             {0, "intensity"},
+                             {0, "range"},
+                             {0, "range"},
+                             {3, "startColor"}})
+        test::click(control(row, name));
+    shown += "== edited\n" + test::describeControls(dlg);
     test::click(*test::button(dlg, "Perform Updates"));
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-
-    EXPECT_EQ(store.layer(0).pointSize, 3);
-    EXPECT_EQ(store.layer(0).colorMode, kColorByRange);
-    EXPECT_EQ(store.layer(1).inUse, 0);
-    EXPECT_EQ(store.layer(1).rangeMin, 1.125f);
-    EXPECT_EQ(store.layer(1).rangeMax, 7.5f);
-    EXPECT_EQ(store.layer(1).colorMode, kColorByAmplitudeRank);
-    EXPECT_EQ(store.layer(2).snrMin, 12.5f);
-    EXPECT_EQ(store.layer(2).colorMode, kColorByAmplitudeRank);
-    EXPECT_EQ(store.layer(3).colorMode, kColorBySnrRank);
-    EXPECT_EQ(store.layer(3).neighbourFilter, 1);
-    EXPECT_EQ(store.layer(3).filterDistance, 0.125);
-    EXPECT_EQ(store.layer(3).colorFrom, (Rgb{1, 2, 3}));
-    EXPECT_EQ(store.layer(3).colorTo, (Rgb{200, 213, 220}));
-    EXPECT_EQ(store.layer(3).colorFromExtra, 0); // the fourth colour byte is written as 0
-    EXPECT_EQ(store.layer(4).pointSize, 1);      // 257 keeps its low 8 bits
-    EXPECT_EQ(store.layer(4).showSaturated, 0);
-    EXPECT_EQ(store.layer(4).inUse, 0);
-    std::uint32_t layer = 9;
-    std::string path;
     EXPECT_FALSE(dlg.chosenFile(layer, path));
+    test::expectGolden("gui_layer_dialog.txt", shown + "== records\n" + records());
 }
 
-TEST_F(LayerDialog, LoadFileChoosesTheLayerAndAppliesAllRows) {
-    dlg.show();
-    answer = "/scans/site 4/line_0001.raw";
-    test::typeValue(edit(0, "snrMin"), "8");
-    test::click(control<QPushButton>(3, "load"));
+TEST_F(LayerDialog, LoadFileChoosesTheLayerAndAppliesAllRowsOrStaysOpen) {
+    const std::string before = records();
+    type(0, "snrMin", "8");
+    answer.clear(); // the operator cancels the file dialog
+    test::click(control(3, "load"));
+    answer = "/" + QString(127, 'p'); // 128 characters: one too many
+    test::click(control(3, "load"));
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_FALSE(dlg.chosenFile(layer, path));
+    EXPECT_EQ(sink.last(), "ERROR, Layer, file path longer than 127 characters!");
+    EXPECT_EQ(records(), before);
+
+    answer = "/" + QString(126, 'p'); // exactly 127 is kept whole
+    test::click(control(3, "load"));
     EXPECT_EQ(filterSeen, "3D Files (*.las *.3DC *.raw)");
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(store.layer(0).snrMin, 8.0f);
-    std::uint32_t layer = 0;
-    std::string path;
     ASSERT_TRUE(dlg.chosenFile(layer, path));
     EXPECT_EQ(layer, 3u);
-    EXPECT_EQ(path, "/scans/site 4/line_0001.raw");
+    EXPECT_EQ(path, answer.toStdString());
 
-    // The next showing starts without a chosen file.
+    // The next showing starts without a chosen file; Cancel leaves every record as it was.
     dlg.show();
     EXPECT_FALSE(dlg.chosenFile(layer, path));
-}
-
-TEST_F(LayerDialog, CancelledOrRefusedFileChoicesKeepTheDialogOpen) {
-    const PointLayer before = store.layer(1);
-    dlg.show();
-    test::typeValue(edit(1, "snrMin"), "99");
-    answer.clear(); // the operator cancels the file dialog
-    test::click(control<QPushButton>(1, "load"));
-    EXPECT_TRUE(dlg.isVisible());
-    std::uint32_t layer;
-    std::string path;
-    EXPECT_FALSE(dlg.chosenFile(layer, path));
-
-    answer = "/" + QString(127, 'p'); // 128 characters: one too many
-    test::click(control<QPushButton>(1, "load"));
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_FALSE(dlg.chosenFile(layer, path));
-    EXPECT_EQ(sink.last(), "ERROR, Layer, file path longer than 127 characters!");
-
-    answer = "/" + QString(126, 'p'); // exactly 127 is kept whole
-    test::click(control<QPushButton>(1, "load"));
-    ASSERT_TRUE(dlg.chosenFile(layer, path));
-    EXPECT_EQ(path.size(), 127u);
-    EXPECT_EQ(layer, 1u);
-
-    // Cancel leaves every record as it was.
-    dlg.show();
-    test::typeValue(edit(1, "snrMin"), "42");
-    test::click(box(1, "saturated"));
+    const std::string confirmed = records();
+    type(1, "snrMin", "42");
+    test::click(control(1, "saturated"));
     test::click(*test::button(dlg, "Cancel"));
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
-    EXPECT_EQ(store.layer(1).snrMin, 99.0f); // from the confirmed load above
-    EXPECT_EQ(store.layer(1).showSaturated, before.showSaturated);
-    EXPECT_EQ(store.layer(1).colorMode, before.colorMode);
+    EXPECT_EQ(records(), confirmed);
 }
 
 } // namespace
