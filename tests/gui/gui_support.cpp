@@ -10,13 +10,10 @@
 namespace quarv::test {
 
 QAbstractButton* button(QWidget& root, const QString& caption) {
-    QAbstractButton* found = nullptr;
-    for (QAbstractButton* b : root.findChildren<QAbstractButton*>()) {
-        if (b->text() != caption) continue;
-        if (found != nullptr) return nullptr;
-        found = b;
-    }
-    return found;
+    QList<QAbstractButton*> found;
+    for (QAbstractButton* b : root.findChildren<QAbstractButton*>())
+        if (b->text() == caption) found << b;
+    return found.size() == 1 ? found[0] : nullptr;
 }
 
 QDoubleSpinBox* spin(QWidget& root, const QString& objectName) {
@@ -24,8 +21,7 @@ QDoubleSpinBox* spin(QWidget& root, const QString& objectName) {
 }
 
 void typeValue(QDoubleSpinBox& edit, const QString& text) {
-    // Let a freshly shown window settle first: its activation hands the focus to its first
-    // control and would take it from the edit in the middle of typing.
+    // A freshly shown window hands the focus to its first control when it settles.
     QApplication::processEvents();
     edit.setFocus();
     edit.selectAll();
@@ -36,11 +32,9 @@ void typeValue(QDoubleSpinBox& edit, const QString& text) {
 }
 
 void click(QAbstractButton& b) {
-    // A check box takes clicks on its box and caption only: click on the box.
-    if (qobject_cast<QCheckBox*>(&b) != nullptr)
-        QTest::mouseClick(&b, Qt::LeftButton, {}, QPoint(8, b.height() / 2));
-    else
-        QTest::mouseClick(&b, Qt::LeftButton);
+    // A check box takes clicks on its box and caption only.
+    const bool box = qobject_cast<QCheckBox*>(&b) != nullptr;
+    QTest::mouseClick(&b, Qt::LeftButton, {}, box ? QPoint(8, b.height() / 2) : QPoint());
     QApplication::processEvents();
 }
 
@@ -70,23 +64,20 @@ std::string describe(const Graph& g) {
         std::size_t top = 0;
         for (std::size_t i = 0; i < p.size(); ++i) {
             if (p.size() <= 100) out += QString::asprintf(" %.4f:%.4f", p.keyAt(i), p.valueAt(i));
-            const double v = p.valueAt(i), best = p.valueAt(top);
-            if (!std::isnan(v) && (std::isnan(best) || v > best)) top = i;
+            if (std::isnan(p.valueAt(top)) || p.valueAt(i) > p.valueAt(top)) top = i;
         }
         if (p.size() > 100) out += QString::asprintf(" highest %.4f at %zu", p.valueAt(top), top);
         out += "\n";
     }
-    for (const char* name : {"Cursor-1", "Cursor-2"})
-        if (const Cursor* c = g.findCursor(name))
-            out += QString::asprintf("cursor %s at %.4f %s\n", name, c->position(),
-                                     qPrintable(c->color().name()));
+    if (const Cursor* c = g.findCursor("Cursor-1"))
+        out +=
+            QString::asprintf("cursor at %.4f %s\n", c->position(), qPrintable(c->color().name()));
     return out.toStdString();
 }
 
 std::string describe(const QStringList& lines, const std::filesystem::path& dir) {
     QString out = lines.join("\n") + "\n";
-    out.replace(QString::fromStdString(dir.string()), "<dir>");
-    return out.toStdString();
+    return out.replace(QString::fromStdString(dir.string()), "<dir>").toStdString();
 }
 
 } // namespace quarv::test
