@@ -71,18 +71,6 @@ TEST(GlDrawing, LayerSizesTheHighlightAndSizeZero) {
     }
 }
 
-TEST(GlDrawing, NearerPointsHideFartherOnes) {
-    Scene s;
-    s.add(0, -5, 0, {0, 0, 0}); // index 0 off screen
-    CloudPoint& far = s.add(0.02f, 5.5f, 0.02f, {200, 10, 10});
-    CloudPoint& near = s.add(0.02f, 5.0f, 0.02f, {10, 200, 10});
-    s.moveToPixel(near);
-    s.moveToPixel(far, s.pixelOf(near));
-    ASSERT_EQ(s.pixelOf(far), s.pixelOf(near));
-    EXPECT_EQ(colourCounts(s.frame()), (Counts{{rgb(10, 200, 10), 1}}));
-    EXPECT_EQ(s.view->pickIndexAt(s.pixelOf(near).x(), s.pixelOf(near).y()), 2);
-}
-
 TEST(GlDrawing, RebuildsDrawOnlyTheCurrentPointsAndADragDrawsASubsample) {
     // The vertex storage of a rebuild is reused while it is large enough and not four times too
     // large: whichever way the cloud went, the frame shows the points of the store only.
@@ -118,14 +106,6 @@ TEST(GlDrawing, RebuildsDrawOnlyTheCurrentPointsAndADragDrawsASubsample) {
     QTest::mouseRelease(&v, Qt::LeftButton, {}, {110, 100});
     EXPECT_FALSE(v.dragging() || v.glRenderer()->subsampling());
     EXPECT_EQ(colourCounts(s.frame()).size(), 9u);
-
-    v.setMotionMode(kMotionTranslate); // a right drag of 100 pixels upwards zooms by 1
-    QTest::mousePress(&v, Qt::RightButton, {}, {100, 100});
-    QMouseEvent up(QEvent::MouseMove, QPointF(100, 0), QPointF(), Qt::NoButton, Qt::RightButton,
-                   Qt::NoModifier);
-    QCoreApplication::sendEvent(&v, &up);
-    QTest::mouseRelease(&v, Qt::RightButton, {}, {100, 0});
-    EXPECT_NEAR(v.camera().zoom, 1.8f, 1e-5);
 }
 
 } // namespace
