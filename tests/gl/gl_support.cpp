@@ -92,8 +92,13 @@ std::vector<QString> messagesOf(const std::function<void()>& trigger, bool answe
     std::vector<QString> texts;
     withModals(trigger, [&](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
+        if (auto* info = qobject_cast<PtCloudDlg*>(w)) {
+            texts.push_back(QStringList({info->windowTitle(), info->xyzText(), info->azElText(),
+                                         info->rangeText(), info->peakText()})
+                                .join(" | "));
+        }
         if (!box) {
-            texts.push_back(QStringLiteral("<not a message box: %1>").arg(w->windowTitle()));
+            if (!qobject_cast<PtCloudDlg*>(w)) texts.push_back("<not a message box>");
             static_cast<QDialog*>(w)->reject();
             return;
         }

@@ -46,7 +46,8 @@ struct ViewFixture {
 // close it. Returns the number of modal widgets seen.
 int withModals(const std::function<void()>& trigger, const std::function<void(QWidget*)>& onModal);
 
-// The texts of the modal boxes opened by trigger(), each answered with OK (or Cancel).
+// The texts of the modal boxes opened by trigger(), each answered with OK (or Cancel); the
+// Point Information dialog's texts joined by " | ".
 std::vector<QString> messagesOf(const std::function<void()>& trigger, bool answerOk = true);
 
 } // namespace quarv::test
