@@ -210,8 +210,20 @@ struct LayerDialog : ::testing::Test {
     }
 };
 
-TEST_F(LayerDialog, ShowsEveryRecordAndPerformUpdatesWritesEveryRow) {
+TEST_F(LayerDialog, ShowsEveryRecordWritesThemBackAndRefusesOverlongPaths) {
     std::string shown = dlg.windowTitle().toStdString() + "\n" + test::describeControls(dlg);
+    const std::string before = records();
+    type(0, "snrMin", "8");
+    for (const QString& refused : {QString(), "/" + QString(127, 'p')}) { // cancelled; 128 long
+        answer = refused;
+        test::click(control(3, "load"));
+    }
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_FALSE(dlg.chosenFile(layer, path));
+    EXPECT_EQ(sink.messages(),
+              std::vector<std::string>{"ERROR, Layer, file path longer than 127 characters!"});
+    EXPECT_EQ(records(), before);
+
     type(0, "ptSize", "3.9");
     type(1, "rangeMin", "1.125");
     type(1, "rangeMax", "7.5");
@@ -233,27 +245,16 @@ TEST_F(LayerDialog, ShowsEveryRecordAndPerformUpdatesWritesEveryRow) {
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_FALSE(dlg.chosenFile(layer, path));
     test::expectGolden("gui_layer_dialog.txt", shown + "== records\n" + records());
-}
 
-TEST_F(LayerDialog, LoadFileChoosesTheLayerAndAppliesAllRowsOrStaysOpen) {
-    const std::string before = records();
-    type(0, "snrMin", "8");
-    for (const QString& refused : {QString(), "/" + QString(127, 'p')}) { // cancelled; 128 long
-        answer = refused;
-        test::click(control(3, "load"));
-    }
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_FALSE(dlg.chosenFile(layer, path));
-    EXPECT_EQ(sink.messages(),
-              std::vector<std::string>{"ERROR, Layer, file path longer than 127 characters!"});
-    EXPECT_EQ(records(), before);
-
-    answer = "/" + QString(126, 'p'); // exactly 127 is kept whole
+    // Load File applies all rows and closes; exactly 127 characters are kept whole.
+    dlg.show();
+    type(1, "snrMin", "42");
+    answer = "/" + QString(126, 'p');
     test::click(control(3, "load"));
     EXPECT_EQ(filterSeen, "3D Files (*.las *.3DC *.raw)");
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(store.layer(0).snrMin, 8.0f);
+    EXPECT_EQ(store.layer(1).snrMin, 42.0f);
     ASSERT_TRUE(dlg.chosenFile(layer, path));
     EXPECT_EQ(std::pair(layer, path), std::pair(3u, answer.toStdString()));
 
@@ -261,7 +262,7 @@ TEST_F(LayerDialog, LoadFileChoosesTheLayerAndAppliesAllRowsOrStaysOpen) {
     dlg.show();
     EXPECT_FALSE(dlg.chosenFile(layer, path));
     const std::string confirmed = records();
-    type(1, "snrMin", "42");
+    type(1, "snrMin", "7");
     test::click(control(1, "saturated"));
     test::click(*test::button(dlg, "Cancel"));
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
