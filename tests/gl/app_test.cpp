@@ -1,5 +1,5 @@
 // The workstation as the operator meets it: start-up, the main frame, the commands, and a
-// recording processed into a layer and saved, compared with the headless path of quarv-cli.
+// recording processed into a layer and saved.
 #include "gl_support.hpp"
 
 #include "core/app/layer_statistics.hpp"

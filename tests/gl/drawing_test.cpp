@@ -1,5 +1,5 @@
 // What the GL renderer draws: the points in their colours at each layer's point size, the 8-pixel
-// highlight, depth, rebuilds, and the subsample drawn during a drag.
+// highlight, rebuilds, and the subsample drawn during a drag.
 #include "gl_support.hpp"
 
 #include <QTest>
