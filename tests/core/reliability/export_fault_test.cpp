@@ -4,155 +4,141 @@
 // once the fault is gone the same export succeeds.
 #include "core/app/message_sink.hpp"
 #include "core/cloud/cloud_export.hpp"
-#include "core/cloud/cloud_store.hpp"
-#include "core/reliability/fault_support.hpp"
+#include "core/cloud/cloud_test_util.hpp"
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <csignal>
 #include <fstream>
-#include <memory>
+#include <linux/capability.h>
 #include <set>
-#include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace quarv {
 namespace {
 
 namespace fs = std::filesystem;
-using test::FileSizeLimit;
-using test::TempDir;
-using test::WithoutFolderOverride;
 
-enum class Format { Las, Xyz };
+// Drops, for the calling thread only, the capabilities that let root write into a folder whose
+// permissions forbid it (capabilities are per thread on Linux); restores them when destroyed.
+struct WithoutFolderOverride {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2]{};
+    bool active = false;
+    WithoutFolderOverride() {
+        if (::syscall(SYS_capget, &header, saved) != 0) return;
+        __user_cap_data_struct lowered[2] = {saved[0], saved[1]};
+        for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+            lowered[cap / 32].effective &= ~(1u << (cap % 32));
+        active = ::syscall(SYS_capset, &header, lowered) == 0;
+    }
+    ~WithoutFolderOverride() {
+        if (active) ::syscall(SYS_capset, &header, saved);
+    }
+};
+
+// Every file this process writes ends at `bytes`: a write beyond fails with EFBIG as one onto a
+// full file system fails with ENOSPC (SIGXFSZ ignored meanwhile).
+struct FileSizeLimit {
+    rlimit saved{};
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    bool active = false;
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limited = saved;
+        limited.rlim_cur = bytes;
+        active = ::setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~FileSizeLimit() {
+        if (active) ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+    }
+};
+
 enum class Fault { ReadOnlyFolder, FullAfterHeader, FullFromStart, MissingFolder, FolderInTheWay };
-
 struct Case {
     const char* name;
-    Format format;
+    bool las;
     Fault fault;
 };
 
-// 3000 points: about 60 kB of LAS records and 90 kB of text, far past the stream buffers, so the
-// failing writes happen in the middle of the export and not only at its end.
-std::unique_ptr<CloudStore> storeWithPoints() {
-    auto store = std::make_unique<CloudStore>();
-    store->setCurrentLayer(1);
-    for (int i = 0; i < 3000; ++i) {
-        CloudPoint& p = store->nextSlot(1);
-        p = CloudPoint{};
-        p.x = 0.01f * static_cast<float>(i);
-        p.y = -2.0f + 0.001f * static_cast<float>(i);
-        p.z = 5.0f;
-        p.amplitude = static_cast<float>(i % 900);
-        p.valid = 1;
-        store->addStatistics(1, false, 5.0f, p.amplitude, 0.0f, p);
-        store->commit(1);
-    }
-    return store;
-}
-
-bool exportTo(Format f, const CloudStore& store, const fs::path& path, MessageSink& sink) {
-    return f == Format::Las ? exportLas(store, path, sink) : exportXyz(store, path, sink);
-}
-
-std::string expectedMessage(Format f, const fs::path& path) {
-    return formatMessage(f == Format::Las ? "ERROR writing LAS file: %s"
-                                          : "ERROR writing XYZ file: %s",
-                         path.c_str());
-}
-
 std::set<std::string> namesIn(const fs::path& dir) {
     std::set<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir, ec)) names.insert(e.path().filename());
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename());
     return names;
-}
-
-// True when the calling thread can create a file in `dir` (the fault is not in force).
-bool canCreateIn(const fs::path& dir) {
-    const fs::path probe = dir / "probe";
-    std::ofstream out(probe);
-    const bool ok = static_cast<bool>(out);
-    out.close();
-    fs::remove(probe);
-    return ok;
 }
 
 class ExportFault : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ExportFault, ReportsAndLeavesTheExistingFileUntouched) {
     const Case c = GetParam();
-    TempDir tmp;
-    const auto store = storeWithPoints();
+    // 3000 points: far past the stream buffers, so writes fail in the middle of the export.
+    auto store = std::make_unique<CloudStore>();
+    store->setCurrentLayer(1);
+    for (int i = 0; i < 3000; ++i)
+        test::addPoint(*store, 1,
+                       {.x = 0.01f * i, .y = -2 + 0.001f * i, .z = 5, .amplitude = i % 900 + 0.5f});
+    test::TempDir tmp;
     const fs::path folder = tmp / "exports";
     fs::create_directory(folder);
-    const fs::path target = folder / (c.format == Format::Las ? "survey.las" : "survey.xyz");
-    const std::vector<std::uint8_t> precious = {'k', 'e', 'e', 'p', ' ', 'm', 'e', '\n'};
-    fs::path path = target;
-    switch (c.fault) {
-    case Fault::MissingFolder:
-        path = tmp / "gone" / target.filename();
-        break;
-    case Fault::FolderInTheWay:
-        fs::create_directory(target);
-        test::writeBytes(target / "inside", precious);
-        break;
-    default:
-        test::writeBytes(target, precious);
-    }
+    const fs::path target = folder / (c.las ? "survey.las" : "survey.xyz");
+    const std::vector<std::uint8_t> precious = {'k', 'e', 'e', 'p', '\n'};
+    const fs::path path =
+        c.fault == Fault::MissingFolder ? tmp / "gone" / target.filename() : target;
+    if (c.fault == Fault::FolderInTheWay) fs::create_directory(target);
+    test::writeBytes(c.fault == Fault::FolderInTheWay ? target / "inside" : target, precious);
     const std::set<std::string> before = namesIn(folder);
-
+    const auto run = [&](MessageSink& sink) {
+        return c.las ? exportLas(*store, path, sink) : exportXyz(*store, path, sink);
+    };
     RecordingSink sink;
     {
-        std::unique_ptr<WithoutFolderOverride> noOverride;
-        std::unique_ptr<FileSizeLimit> limit;
+        std::optional<WithoutFolderOverride> noOverride;
+        std::optional<FileSizeLimit> limit;
         if (c.fault == Fault::ReadOnlyFolder) {
             ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
-            noOverride = std::make_unique<WithoutFolderOverride>();
-            ASSERT_FALSE(canCreateIn(folder)) << "the folder must refuse new files for this test";
+            noOverride.emplace();
+            ASSERT_FALSE(std::ofstream(folder / "probe")) << "the folder must refuse new files";
         }
         if (c.fault == Fault::FullAfterHeader || c.fault == Fault::FullFromStart) {
-            limit = std::make_unique<FileSizeLimit>(c.fault == Fault::FullAfterHeader ? 1000 : 0);
-            ASSERT_TRUE(limit->active());
+            limit.emplace(c.fault == Fault::FullAfterHeader ? 1000 : 0);
+            ASSERT_TRUE(limit->active);
         }
-        EXPECT_FALSE(exportTo(c.format, *store, path, sink));
+        EXPECT_FALSE(run(sink));
     }
     ::chmod(folder.c_str(), 0755);
-
-    EXPECT_EQ(sink.messages(), std::vector<std::string>{expectedMessage(c.format, path)});
+    EXPECT_EQ(sink.messages(),
+              std::vector<std::string>{
+                  std::string(c.las ? "ERROR writing LAS file: " : "ERROR writing XYZ file: ") +
+                  path.string()});
     EXPECT_EQ(namesIn(folder), before) << "no temporary file may stay behind";
     if (c.fault == Fault::FolderInTheWay) {
-        EXPECT_TRUE(fs::is_directory(target));
         EXPECT_EQ(test::readBytes(target / "inside"), precious);
         return;
     }
-    if (c.fault == Fault::MissingFolder) {
-        fs::create_directory(path.parent_path());
-    } else {
-        EXPECT_EQ(test::readBytes(target), precious);
-    }
-
-    // With the fault gone the same export goes through and replaces the file.
+    EXPECT_EQ(test::readBytes(target), precious);
+    if (c.fault == Fault::MissingFolder) fs::create_directory(path.parent_path());
     sink.clear();
-    ASSERT_TRUE(exportTo(c.format, *store, path, sink)) << sink.last();
+    ASSERT_TRUE(run(sink)) << sink.last(); // with the fault gone the export goes through
     EXPECT_GT(fs::file_size(path), 40000u);
-    EXPECT_TRUE(sink.messages().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Exports, ExportFault,
-    ::testing::Values(Case{"LasReadOnlyFolder", Format::Las, Fault::ReadOnlyFolder},
-                      Case{"XyzReadOnlyFolder", Format::Xyz, Fault::ReadOnlyFolder},
-                      Case{"LasFullAfterHeader", Format::Las, Fault::FullAfterHeader},
-                      Case{"XyzFullAfterHeader", Format::Xyz, Fault::FullAfterHeader},
-                      Case{"LasFullFromStart", Format::Las, Fault::FullFromStart},
-                      Case{"XyzFullFromStart", Format::Xyz, Fault::FullFromStart},
-                      Case{"LasMissingFolder", Format::Las, Fault::MissingFolder},
-                      Case{"XyzMissingFolder", Format::Xyz, Fault::MissingFolder},
-                      Case{"LasFolderInTheWay", Format::Las, Fault::FolderInTheWay},
-                      Case{"XyzFolderInTheWay", Format::Xyz, Fault::FolderInTheWay}),
+    ::testing::Values(Case{"LasReadOnlyFolder", true, Fault::ReadOnlyFolder},
+                      Case{"XyzReadOnlyFolder", false, Fault::ReadOnlyFolder},
+                      Case{"LasFullAfterHeader", true, Fault::FullAfterHeader},
+                      Case{"XyzFullAfterHeader", false, Fault::FullAfterHeader},
+                      Case{"LasFullFromStart", true, Fault::FullFromStart},
+                      Case{"XyzFullFromStart", false, Fault::FullFromStart},
+                      Case{"LasMissingFolder", true, Fault::MissingFolder},
+                      Case{"XyzMissingFolder", false, Fault::MissingFolder},
+                      Case{"LasFolderInTheWay", true, Fault::FolderInTheWay},
+                      Case{"XyzFolderInTheWay", false, Fault::FolderInTheWay}),
     [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
 
 } // namespace
