@@ -15,9 +15,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstdio>
-#include <random>
-#include <sstream>
 #include <thread>
 
 namespace quarv {
@@ -25,33 +22,26 @@ namespace {
 
 using test::addPoint;
 
-std::string hex(Rgb c) {
-    char b[8];
-    std::snprintf(b, sizeof b, "%02x%02x%02x", c.r, c.g, c.b);
-    return b;
-}
-
-std::string coloursOf(const CloudStore& s, std::uint32_t l) {
-    std::string out;
-    for (std::uint32_t i = 0; i < s.pointCount(l); ++i) out += hex(s.point(l, i).color) + " ";
-    return out;
-}
-
 TEST(CloudView, LayerOperationsTranscript) {
     CloudStore store;
     CloudRenderer renderer(store);
-    std::ostringstream out;
-    out.precision(9);
-    const Rgb ramps[][2] = {{{0, 0, 0}, {255, 255, 255}}, {{255, 10, 100}, {0, 20, 99}}};
-    for (const auto& r : ramps) {
-        store.layer(0).colorFrom = r[0], store.layer(0).colorTo = r[1];
+    test::Transcript t;
+    auto colours = [&](const char* what, std::uint32_t l) {
+        t.out << what << ":";
+        for (std::uint32_t i = 0; i < store.pointCount(l); ++i)
+            t.out << " " << test::hex(store.point(l, i).color);
+        t.out << "\n";
+    };
+    for (const auto& [from, to] :
+         {std::pair<Rgb, Rgb>{{0, 0, 0}, {255, 255, 255}}, {{255, 10, 100}, {0, 20, 99}}}) {
+        store.layer(0).colorFrom = from, store.layer(0).colorTo = to;
         renderer.buildPalette(0);
-        out << "palette " << hex(r[0]) << " -> " << hex(r[1]) << ":";
-        for (int i = 0; i < 256; ++i) out << " " << hex(renderer.palette(i));
-        out << "\n";
+        t.out << "palette";
+        for (int i = 0; i < 256; ++i) t.out << " " << test::hex(renderer.palette(i));
+        t.out << "\n";
     }
-    // Layer 2: 44 points over ranges 1 .. 11.75 m, with SNR, amplitude and saturation varying
-    // independently and a NaN range and SNR at the end. Layer 1 gets points but is never current.
+    // Layer 2: ranges 1 .. 11.75 m with SNR, amplitude, saturation and visibility varying
+    // independently, a NaN SNR inside the window and a NaN range. Layer 1 is never current.
     store.setCurrentLayer(0);
     addPoint(store, 0, {.x = 0.5f, .y = 1, .z = -1, .amplitude = 5});
     addPoint(store, 0, {.x = 9, .valid = false});
@@ -63,65 +53,65 @@ TEST(CloudView, LayerOperationsTranscript) {
                   .y = -3 + 0.2f * i,
                   .z = std::sin(0.3f * i),
                   .range = i == 42 ? NAN : 1 + 0.25f * i,
-                  .amplitude = static_cast<float>((i * 37) % 50),
-                  .snr = i == 12 ? NAN : static_cast<float>((i * 7) % 13),
+                  .amplitude = float(i * 37 % 50),
+                  .snr = i == 12 ? NAN : float(i * 7 % 13),
                   .saturated = i % 9 == 5,
                   .valid = i % 11 != 10});
     }
     store.setCurrentLayer(7); // clamps to layer 4
     for (float y : {-10.0f, -5.0f, -1.0f}) addPoint(store, 4, {.x = 1, .y = y});
-    out << "current " << store.current() << " changed " << store.takeChanged() << "\n";
+    const bool changed = store.takeChanged();
+    t.put("current", store.current(), "changed", changed, store.takeChanged());
 
     PointLayer& layer = store.layer(2);
     layer.colorFrom = {0, 0, 40}, layer.colorTo = {250, 100, 40};
-    layer.rangeMin = 2.75f, layer.rangeMax = 7.75f;
+    layer.rangeMin = 2.75f, layer.rangeMax = 7.75f, layer.snrMin = 4;
     for (const std::uint32_t mode : {0u, kColorBySnrRank, kColorByAmplitudeRank}) {
-        layer.colorMode = mode; // every point still valid but for every 11th
+        layer.colorMode = mode;
         renderer.colorize(2);
-        out << "colour mode " << mode << ": " << coloursOf(store, 2) << "\n";
+        colours(mode == 0                 ? "by range"
+                : mode == kColorBySnrRank ? "by SNR rank"
+                                          : "by amplitude rank",
+                2);
     }
-    layer.snrMin = 4;
     for (const std::uint8_t show : {0, 1}) {
         layer.showSaturated = show;
         renderer.filterLayer(2);
-        out << "filter 2.75..7.75 m, snr >= 4, saturated shown " << int(show) << ": ";
-        for (std::uint32_t i = 0; i < store.pointCount(2); ++i) out << int(store.point(2, i).valid);
-        out << "\n";
+        t.out << "filter 2.75..7.75 m, SNR >= 4, saturated shown " << int(show) << ": ";
+        for (std::uint32_t i = 0; i < store.pointCount(2); ++i)
+            t.out << int(store.point(2, i).valid);
+        t.out << "\n";
     }
+    layer.colorMode = 0;
     renderer.colorize(2);
-    out << "range colours after filter: " << coloursOf(store, 2) << "\n";
+    colours("by range after the filter", 2);
     const ColorRamp grey;
-    for (const std::uint32_t l : {2u, 4u}) {
-        renderer.colorByHeight(l, grey);
-        out << "height colours of layer " << l << ": " << coloursOf(store, l) << "\n";
-    }
+    renderer.colorByHeight(2, grey);
+    colours("layer 2 by height", 2);
+    renderer.colorByHeight(4, grey);
+    colours("layer 4 by height", 4);
     for (const std::uint32_t l : {0u, 2u}) {
         const PointLayer& r = store.layer(l);
-        float cx = 0, cy = 0, cz = 0;
-        const bool has = store.centroid(l, cx, cy, cz);
-        out << "layer " << l << " count " << store.pointCount(l) << " x " << r.minX << " " << r.maxX
-            << " y " << r.minY << " " << r.maxY << " z " << r.minZ << " " << r.maxZ << " sums "
-            << r.sumX << " " << r.sumY << " " << r.sumZ << " ranges seen " << r.rangeSeenMin << " "
-            << r.rangeSeenMax << " centroid " << has << " " << cx << " " << cy << " " << cz
-            << " visible " << store.countVisible(l, true) << " unsaturated "
-            << store.countVisible(l, false) << "\n";
+        float c[3] = {};
+        const bool has = store.centroid(l, c[0], c[1], c[2]);
+        t.put("layer", l, store.pointCount(l), "extent", r.minX, r.maxX, r.minY, r.maxY, r.minZ,
+              r.maxZ, "sums", r.sumX, r.sumY, r.sumZ, "ranges", r.rangeSeenMin, r.rangeSeenMax,
+              "centroid", has, c[0], c[1], c[2], "visible", store.countVisible(l, true),
+              store.countVisible(l, false));
     }
     const CloudBounds b = renderer.bounds();
-    out << "bounds " << b.count << " x " << b.minX << " " << b.maxX << " y " << b.minY << " "
-        << b.maxY << " z " << b.minZ << " " << b.maxZ << " amplitude " << b.minAmplitude << " "
-        << b.maxAmplitude << " total " << renderer.visibleLayerPointTotal() << "\n";
+    t.put("bounds", b.count, b.minX, b.maxX, b.minY, b.maxY, b.minZ, b.maxZ, b.minAmplitude,
+          b.maxAmplitude, "total", renderer.visibleLayerPointTotal());
     // Drawing, picking, the select list and the export share one enumeration.
     std::uint32_t n = 0;
     renderer.forEachVisible([&](std::uint32_t l, const CloudPoint& p) {
-        out << "visible " << n << " layer " << l << " x " << p.x << "\n";
-        EXPECT_EQ(renderer.pointAtPickIndex(n), &p);
-        ++n;
+        t.put("visible", n, "layer", l, p.x);
+        EXPECT_EQ(renderer.pointAtPickIndex(n++), &p);
     });
     EXPECT_EQ(renderer.pointAtPickIndex(n), nullptr);
     ASSERT_EQ(renderer.fillSelectList(), n);
     for (std::uint32_t i = 0; i < n; ++i)
         EXPECT_EQ(renderer.selectList()[i], renderer.pointAtPickIndex(i));
-
     test::TempDir dir;
     RecordingSink sink;
     ASSERT_TRUE(exportXyz(store, dir / "out.xyz", sink));
@@ -129,71 +119,43 @@ TEST(CloudView, LayerOperationsTranscript) {
     std::string text(xyz.begin(), xyz.end());
     for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
         text.replace(at, 2, " <CRLF>|");
-    out << "xyz: " << text << "\n";
+    t.put("xyz:", text);
+    EXPECT_TRUE(sink.messages().empty());
+
+    // Rank colouring of 1000 keys of both signs, zeros and many magnitudes: 1000 / 256 = 3.9
+    // rounds to runs of 4 + 1 ranks a colour.
+    store.setCurrentLayer(3);
+    store.layer(3).colorMode = kColorByAmplitudeRank, store.layer(3).colorTo = {255, 255, 255};
+    for (std::uint32_t i = 0; i < 1000; ++i) {
+        const auto k = static_cast<float>(static_cast<int>(i * 2654435761u % 2001u) - 1000);
+        addPoint(store, 3,
+                 {.amplitude = i % 50 == 0 ? -0.0f : k * std::pow(10.0f, float(i % 9) - 4)});
+    }
+    renderer.colorize(3);
+    colours("layer 3 by amplitude rank", 3);
+
     store.resetLayer(2);
     const PointLayer& r = store.layer(2);
-    out << "reset: count " << store.pointCount(2) << " " << r.minX << " " << r.maxZ << " " << r.sumY
-        << " " << r.rangeSeenMin << " " << r.rangeSeenMax << "\n";
-    EXPECT_TRUE(sink.messages().empty());
-    test::expectGolden("cloud_view_layers.txt", out.str());
-}
-
-TEST(CloudView, RankColouringOrdersFloatKeysLikeAComparisonSort) {
-    CloudStore store;
-    CloudRenderer renderer(store);
-    store.setCurrentLayer(0);
-    store.layer(0).colorMode = kColorByAmplitudeRank;
-    store.layer(0).colorTo = {255, 255, 255};
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> wide(-1e6f, 1e6f), narrow(-2.0f, 2.0f);
-    const std::uint32_t n = 5000;
-    std::vector<std::pair<float, std::uint32_t>> sorted;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        float k = i % 3 == 0 ? wide(rng) : narrow(rng); // magnitudes, signs, both zeros, ties
-        if (i % 100 == 0) k = i % 200 ? 0.0f : -0.0f;
-        if (i % 77 == 0) k = 1e-30f * narrow(rng);
-        sorted.emplace_back(k, i);
-        addPoint(store, 0, {.amplitude = k});
-    }
-    renderer.colorize(0);
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    const std::uint32_t run = 20; // 5000 / 256 = 19.5 rounds to 20 ranks a colour
-    for (std::uint32_t r = 0; r < n; ++r) {
-        const bool tie = (r > 0 && sorted[r - 1].first == sorted[r].first) ||
-                         (r + 1 < n && sorted[r + 1].first == sorted[r].first);
-        if (tie) continue; // equal keys may fall either side of a run boundary
-        const int entry = static_cast<int>(std::min<std::uint32_t>(r / (run + 1), 255));
-        ASSERT_EQ(store.point(0, sorted[r].second).color, renderer.palette(entry)) << "rank " << r;
-    }
-}
-
-TEST(CloudView, FullLayerKeepsReplacingItsLastSlot) {
-    CloudStore store;
-    store.setCurrentLayer(0);
-    store.commit(0, CloudStore::MAX_LAYER_POINTS - 1);
-    for (int i = 1; i <= 3; ++i) addPoint(store, 0, {.x = -static_cast<float>(i)});
-    EXPECT_EQ(store.pointCount(0), CloudStore::MAX_LAYER_POINTS);
-    EXPECT_EQ(store.point(0, CloudStore::MAX_LAYER_POINTS - 1).x, -1.0f);
-    EXPECT_EQ(store.point(0, CloudStore::MAX_LAYER_POINTS).x, -3.0f); // never counted
-    EXPECT_EQ(store.layer(0).minX, -3.0f);
-    EXPECT_EQ(store.room(0), 0u);
+    t.put("reset", store.pointCount(2), r.minX, r.maxZ, r.sumY, r.rangeSeenMin, r.rangeSeenMax);
+    // A full layer keeps replacing its last slot, which is never counted.
+    store.commit(2, CloudStore::MAX_LAYER_POINTS - 1);
+    for (int i = 1; i <= 3; ++i) addPoint(store, 2, {.x = -1.0f * i});
+    t.put("full", store.pointCount(2), store.room(2),
+          store.point(2, CloudStore::MAX_LAYER_POINTS - 1).x,
+          store.point(2, CloudStore::MAX_LAYER_POINTS).x, r.minX);
+    test::expectGolden("cloud_view_layers.txt", t.str());
 }
 
 TEST(CloudView, ZeroedPagesAreAlignedZeroAndMovable) {
     constexpr std::size_t kHuge = std::size_t{2} << 20;
-    for (const std::size_t bytes : {std::size_t{1}, kHuge + 1, 3 * kHuge}) {
-        ZeroedPages block(bytes);
-        auto* p = block.as<std::uint8_t>();
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % kHuge, 0u);
-        EXPECT_EQ(p[bytes - 1], 0);
-        p[bytes - 1] = 1; // every byte asked for is writable
-        ZeroedPages moved(std::move(block));
-        EXPECT_EQ(moved.as<std::uint8_t>()[bytes - 1], 1);
-        EXPECT_EQ(block.data(), nullptr);
-    }
-    EXPECT_EQ(ZeroedPages(0).data(), nullptr);
+    ZeroedPages block(kHuge + 1);
+    auto* p = block.as<std::uint8_t>();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % kHuge, 0u);
+    EXPECT_EQ(p[kHuge], 0); // the last byte asked for is there
+    const ZeroedPages moved(std::move(block));
+    EXPECT_EQ(moved.data(), p);
+    EXPECT_EQ(block.data(), nullptr);
     EXPECT_EQ(ZeroedPages(SIZE_MAX).data(), nullptr);
 }
 
@@ -207,9 +169,8 @@ TEST(CloudStoreConcurrency, ReadersSeeOnlyCompletePointsWhileALayerFills) {
     store.setCurrentLayer(1);
     addPoint(store, 1, {.x = -1, .range = 5.0f});
     store.setCurrentLayer(2);
-    PointLayer& layer = store.layer(2);
-    layer.rangeMax = 1e9f;
-    layer.colorMode = kColorByAmplitudeRank;
+    store.layer(2).rangeMax = 1e9f;
+    store.layer(2).colorMode = kColorByAmplitudeRank;
     constexpr std::uint32_t kPoints = 20000;
     std::atomic<bool> done{false};
     std::thread filler([&] {
@@ -219,7 +180,7 @@ TEST(CloudStoreConcurrency, ReadersSeeOnlyCompletePointsWhileALayerFills) {
                       .y = 0.5f * i,
                       .z = 0.5f,
                       .range = 1.0f + i % 100,
-                      .amplitude = static_cast<float>(i * 7919u % 1000u),
+                      .amplitude = float(i * 7919u % 1000u),
                       .saturated = i % 97 == 0});
             if (i % 2500 == 2499) renderer.filterLayer(2), renderer.colorize(2);
         }
