@@ -1,7 +1,6 @@
 // The processing thread under broken input and hurried operators: recordings cut short at every
 // kind of place, a new file started while a run is in progress, and many runs on one engine.
 #include "core/cloud/cloud_export.hpp"
-#include "core/cloud/cloud_file.hpp"
 #include "core/scan/pipeline_fixtures.hpp"
 
 #include <gtest/gtest.h>
@@ -141,64 +140,28 @@ INSTANTIATE_TEST_SUITE_P(Interruptions, NewFileDuringARun,
                                            Interruption{"MiddleOtherLayer", 5, 2}),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// Without holding anything: the operator starts file after file at whatever moment. The last
-// file's layer is exactly that file.
-TEST(ConcurrentRuns, RestartsAtAnyMomentLeaveTheLastFileWholeInItsLayer) {
-    Engine e(2);
-    ASSERT_TRUE(test::writeRecording(e.path("a.raw"), recording(12, true)));
-    ASSERT_TRUE(test::writeRecording(e.path("b.raw"), recording(5, false)));
-    for (int round = 0; round < 12; ++round) {
-        const std::uint32_t target = round % 2;
-        e.openWindow(0), e.openWindow(1); // the operator's layer settings for the round
-        ASSERT_TRUE(e.session->openPlayback(e.path("a.raw")) && e.session->startProcessing(0));
-        std::this_thread::sleep_for(std::chrono::microseconds(300 * round));
-        ASSERT_TRUE(e.session->openPlayback(e.path("b.raw")) && e.session->startProcessing(target));
-        ASSERT_TRUE(e.session->waitUntilIdle(std::chrono::seconds(60)));
-        const auto points = e.points(target);
-        ASSERT_EQ(points.size(), 5u * 6u) << round;
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            ASSERT_LT(points[i].amplitude, kTellApart) << round << " " << i;
-            ASSERT_EQ(points[i].sequence, i) << round;
-        }
-    }
-}
-
-// Playback runs, then cloud-file rebuilds and LAS imports, on one session: every run of a file
-// gives the layer of its first run, and no file handle or thread accumulates (memory is checked
-// by the sanitizer build's leak checker).
+// Playback runs and LAS imports on one session: every run of a file gives the layer of its first
+// run, and no file handle or thread accumulates (memory: the sanitizer build's leak checker).
 TEST(BackToBackRuns, RepeatedRunsGiveIdenticalLayersAndLeakNothing) {
     Engine e(2);
     RecordingSpec spec;
     spec.shots = 8, spec.lines = 4, spec.samples = 200;
     spec.rangeOf = [](int line, int shot) { return 3.0 + 0.2 * line + 0.02 * shot; };
-    const fs::path raw = e.path("scan.raw"), cloud = e.path("scan.3DC"), las = e.path("scan.las");
+    const fs::path raw = e.path("scan.raw"), las = e.path("scan.las");
     ASSERT_TRUE(test::writeRecording(raw, spec));
     e.store->layer(0).filterDistance = 0.5;
-    ASSERT_TRUE(e.process(raw, 0));
-    const auto first = e.points(0);
+    ASSERT_TRUE(e.process(raw, 0) && exportLas(*e.store, las, e.sink) && e.process(las, 1));
+    const auto first = e.points(0), firstLas = e.points(1);
     ASSERT_EQ(first.size(), 32u);
-    const ScanHeader h = test::headerFor(spec);
-    CloudFileHeader ch;
-    ch.scanner = h.scanner, ch.digitizer = h.digitizer, ch.processing = h.processing;
-    ch.calibration = h.calibration, ch.panTilt = h.panTilt;
-    CloudFileWriter writer;
-    std::vector<CloudPeak> peaks;
-    for (const CloudPoint& p : first) peaks.push_back({p.range, 0.1 * p.line, p.amplitude, false});
-    ASSERT_TRUE(writer.create(cloud, ch) && writer.writeLine(0, 0.2f, peaks) && writer.close());
-    ASSERT_TRUE(exportLas(*e.store, las, e.sink));
-    ASSERT_TRUE(e.process(cloud, 1) && e.process(las, 2));
-    const auto firstCloud = e.points(1), firstLas = e.points(2);
-    ASSERT_EQ(firstCloud.size(), 32u);
     ASSERT_EQ(firstLas.size(), 32u);
     const std::size_t fds = entriesIn("/proc/self/fd"), threads = entriesIn("/proc/self/task");
     for (int run = 0; run < 30; ++run) {
         // The layer dialog rewrites the window before each run: a run leaves the extent it saw.
-        e.openWindow(0), e.openWindow(1), e.openWindow(2);
+        e.openWindow(0), e.openWindow(1);
         e.store->layer(0).neighbourFilter = 1;
-        ASSERT_TRUE(e.process(raw, 0) && e.process(cloud, 1) && e.process(las, 2)) << run;
+        ASSERT_TRUE(e.process(raw, 0) && e.process(las, 1)) << run;
         ASSERT_NO_FATAL_FAILURE(expectSamePoints(e.points(0), first)) << run;
-        ASSERT_NO_FATAL_FAILURE(expectSamePoints(e.points(1), firstCloud)) << run;
-        ASSERT_NO_FATAL_FAILURE(expectSamePoints(e.points(2), firstLas)) << run;
+        ASSERT_NO_FATAL_FAILURE(expectSamePoints(e.points(1), firstLas)) << run;
     }
     EXPECT_EQ(entriesIn("/proc/self/fd"), fds) << "a file handle is left open";
     EXPECT_EQ(entriesIn("/proc/self/task"), threads) << "threads are created per run";
