@@ -37,11 +37,6 @@ struct FileSizeLimit {
 };
 
 enum class Fault { FullAfterHeader, FullFromStart, MissingFolder, FolderInTheWay };
-struct Case {
-    const char* name;
-    bool las;
-    Fault fault;
-};
 
 std::set<std::string> namesIn(const fs::path& dir) {
     std::set<std::string> names;
@@ -49,65 +44,50 @@ std::set<std::string> namesIn(const fs::path& dir) {
     return names;
 }
 
-class ExportFault : public ::testing::TestWithParam<Case> {};
-
-TEST_P(ExportFault, ReportsAndLeavesTheExistingFileUntouched) {
-    const Case c = GetParam();
+TEST(ExportFault, ReportsAndLeavesTheExistingFileUntouched) {
     // 3000 points: far past the stream buffers, so writes fail in the middle of the export.
     auto store = std::make_unique<CloudStore>();
     store->setCurrentLayer(1);
     for (int i = 0; i < 3000; ++i)
         test::addPoint(*store, 1,
                        {.x = 0.01f * i, .y = -2 + 0.001f * i, .z = 5, .amplitude = i % 900 + 0.5f});
-    test::TempDir tmp;
-    const fs::path folder = tmp / "exports";
-    fs::create_directory(folder);
-    const fs::path target = folder / (c.las ? "survey.las" : "survey.xyz");
-    const std::vector<std::uint8_t> precious = {'k', 'e', 'e', 'p', '\n'};
-    const fs::path path =
-        c.fault == Fault::MissingFolder ? tmp / "gone" / target.filename() : target;
-    if (c.fault == Fault::FolderInTheWay) fs::create_directory(target);
-    test::writeBytes(c.fault == Fault::FolderInTheWay ? target / "inside" : target, precious);
-    const std::set<std::string> before = namesIn(folder);
-    const auto run = [&](MessageSink& sink) {
-        return c.las ? exportLas(*store, path, sink) : exportXyz(*store, path, sink);
-    };
-    RecordingSink sink;
-    {
-        std::optional<FileSizeLimit> limit;
-        if (c.fault == Fault::FullAfterHeader || c.fault == Fault::FullFromStart) {
-            limit.emplace(c.fault == Fault::FullAfterHeader ? 1000 : 0);
-            ASSERT_TRUE(limit->active);
+    for (const bool las : {true, false}) {
+        for (const Fault fault : {Fault::FullAfterHeader, Fault::FullFromStart,
+                                  Fault::MissingFolder, Fault::FolderInTheWay}) {
+            SCOPED_TRACE(testing::Message() << (las ? "LAS" : "XYZ") << " fault " << int(fault));
+            test::TempDir tmp;
+            const fs::path folder = tmp / "exports",
+                           target = folder / (las ? "survey.las" : "survey.xyz");
+            const fs::path path = fault == Fault::MissingFolder ? tmp / "gone" / "x" : target;
+            const std::vector<std::uint8_t> precious = {'k', 'e', 'e', 'p', '\n'};
+            fs::create_directories(fault == Fault::FolderInTheWay ? target : folder);
+            test::writeBytes(fault == Fault::FolderInTheWay ? target / "inside" : target, precious);
+            const std::set<std::string> before = namesIn(folder);
+            const auto run = [&](MessageSink& sink) {
+                return las ? exportLas(*store, path, sink) : exportXyz(*store, path, sink);
+            };
+            RecordingSink sink;
+            {
+                std::optional<FileSizeLimit> limit;
+                if (fault == Fault::FullAfterHeader || fault == Fault::FullFromStart) {
+                    limit.emplace(fault == Fault::FullAfterHeader ? 1000 : 0);
+                    ASSERT_TRUE(limit->active);
+                }
+                EXPECT_FALSE(run(sink));
+            }
+            const std::string what = las ? "ERROR writing LAS file: " : "ERROR writing XYZ file: ";
+            EXPECT_EQ(sink.messages(), std::vector<std::string>{what + path.string()});
+            EXPECT_EQ(namesIn(folder), before) << "no temporary file may stay behind";
+            EXPECT_EQ(test::readBytes(fault == Fault::FolderInTheWay ? target / "inside" : target),
+                      precious);
+            if (fault == Fault::FolderInTheWay) continue;
+            fs::create_directories(path.parent_path());
+            sink.clear();
+            ASSERT_TRUE(run(sink)) << sink.last(); // with the fault gone the export goes through
+            EXPECT_GT(fs::file_size(path), 40000u);
         }
-        EXPECT_FALSE(run(sink));
     }
-    EXPECT_EQ(sink.messages(),
-              std::vector<std::string>{
-                  std::string(c.las ? "ERROR writing LAS file: " : "ERROR writing XYZ file: ") +
-                  path.string()});
-    EXPECT_EQ(namesIn(folder), before) << "no temporary file may stay behind";
-    if (c.fault == Fault::FolderInTheWay) {
-        EXPECT_EQ(test::readBytes(target / "inside"), precious);
-        return;
-    }
-    EXPECT_EQ(test::readBytes(target), precious);
-    if (c.fault == Fault::MissingFolder) fs::create_directory(path.parent_path());
-    sink.clear();
-    ASSERT_TRUE(run(sink)) << sink.last(); // with the fault gone the export goes through
-    EXPECT_GT(fs::file_size(path), 40000u);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Exports, ExportFault,
-    ::testing::Values(Case{"LasFullAfterHeader", true, Fault::FullAfterHeader},
-                      Case{"XyzFullAfterHeader", false, Fault::FullAfterHeader},
-                      Case{"LasFullFromStart", true, Fault::FullFromStart},
-                      Case{"XyzFullFromStart", false, Fault::FullFromStart},
-                      Case{"LasMissingFolder", true, Fault::MissingFolder},
-                      Case{"XyzMissingFolder", false, Fault::MissingFolder},
-                      Case{"LasFolderInTheWay", true, Fault::FolderInTheWay},
-                      Case{"XyzFolderInTheWay", false, Fault::FolderInTheWay}),
-    [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
 
 } // namespace
 } // namespace quarv

@@ -35,18 +35,11 @@ std::size_t entriesIn(const char* dir) {
         std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
 }
 
-struct Cut {
-    const char* name;
-    int line;             // the line in which the file ends
-    std::size_t intoLine; // bytes of that line still in the file
-};
-
-class TruncatedRecording : public ::testing::TestWithParam<Cut> {};
-
-// The complete lines give exactly the points of the same lines of the whole recording, the run
-// ends cleanly and the engine takes the next file as if nothing had happened.
-TEST_P(TruncatedRecording, CompleteLinesAreProcessedAndTheRunEndsCleanly) {
-    const Cut cut = GetParam();
+// A recording cut short at every kind of place in a line record of 8 shots (prefix 0..17,
+// elevation 18, azimuths 22..53, positions 54..117, words 118..149, waveforms from 150; line 5
+// is the trailer): the complete lines give exactly the points of the same lines of the whole
+// recording, the run ends cleanly and the engine takes the next file as if nothing happened.
+TEST(TruncatedRecording, CompleteLinesAreProcessedAndTheRunEndsCleanly) {
     RecordingSpec spec;
     spec.shots = 8, spec.lines = 5, spec.samples = 300;
     spec.rangeOf = [](int line, int shot) { return 4.0 + 0.3 * line + 0.05 * shot; };
@@ -57,28 +50,22 @@ TEST_P(TruncatedRecording, CompleteLinesAreProcessedAndTheRunEndsCleanly) {
     const auto all = e.points(0);
     ASSERT_EQ(all.size(), 40u);
     const std::size_t lineBytes = 22 + 4 * 8 + 8 * (12 + 2 * 300);
-    fs::copy_file(whole, part);
-    fs::resize_file(part, kScanHeaderSize + cut.line * lineBytes + cut.intoLine);
-    e.sink.clear();
-    ASSERT_TRUE(e.process(part, 1)) << "the run must end";
-    EXPECT_TRUE(e.sink.messages().empty()) << e.sink.last();
-    EXPECT_FALSE(e.session->isBusy());
-    expectSamePoints(e.points(1), {all.begin(), all.begin() + cut.line * 8}, false);
-    EXPECT_EQ(e.session->engine().lines(), static_cast<std::size_t>(cut.line));
-    ASSERT_TRUE(e.process(whole, 2));
-    expectSamePoints(e.points(2), all);
+    const std::pair<int, std::size_t> cuts[] = {
+        {2, 7}, {3, 30}, {1, 60}, {4, 3000}, {3, 0}, {4, lineBytes - 2}, {5, 6}, {2, 151}};
+    for (const auto& [line, into] : cuts) {
+        SCOPED_TRACE(testing::Message() << "cut " << into << " bytes into line " << line);
+        e.openWindow(1), e.openWindow(2); // a run leaves the extent it saw as the window
+        fs::copy_file(whole, part, fs::copy_options::overwrite_existing);
+        fs::resize_file(part, kScanHeaderSize + line * lineBytes + into);
+        ASSERT_TRUE(e.process(part, 1)) << "the run must end";
+        EXPECT_TRUE(e.sink.messages().empty()) << e.sink.last();
+        EXPECT_FALSE(e.session->isBusy());
+        expectSamePoints(e.points(1), {all.begin(), all.begin() + line * 8}, false);
+        EXPECT_EQ(e.session->engine().lines(), static_cast<std::size_t>(line));
+        ASSERT_TRUE(e.process(whole, 2));
+        expectSamePoints(e.points(2), all);
+    }
 }
-
-// Offsets inside a line record of 8 shots: prefix 0..17, elevation 18, azimuths 22..53, positions
-// 54..117, words 118..149, waveforms from 150; line 5 is the trailer.
-INSTANTIATE_TEST_SUITE_P(
-    Cuts, TruncatedRecording,
-    ::testing::Values(Cut{"InsideThePrefix", 2, 7}, Cut{"InsideTheAzimuths", 3, 30},
-                      Cut{"InsideThePositions", 1, 60}, Cut{"InsideTheWaveforms", 4, 3000},
-                      Cut{"OneSampleShort", 4, 22 + 32 + 96 + 2 * 8 * 300 - 2},
-                      Cut{"AtALineStart", 3, 0}, Cut{"InsideTheTrailer", 5, 6},
-                      Cut{"HalfASample", 2, 151}),
-    [](const ::testing::TestParamInfo<Cut>& param) { return std::string(param.param.name); });
 
 // Two recordings told apart by amplitude; the first spreads its ranges over 3 to 6.5 m, so the
 // range window it leaves in a layer lets the second, at 5 m, through.
@@ -89,56 +76,43 @@ RecordingSpec recording(std::uint16_t lines, bool first) {
     r.amplitudeOf = [first](int, int) { return first ? 700.0 : 200.0; };
     return r;
 }
-constexpr float kTellApart = 450.0f;
 
-struct Interruption {
-    const char* name;
-    int heldBeforeLine; // the first file's run is held just before this line
-    std::uint32_t secondLayer;
-};
-
-class NewFileDuringARun : public ::testing::TestWithParam<Interruption> {};
-
-// The second file's run takes every one of its points, numbered from 0, and its layer holds no
-// point of the first file, whether it fills the layer the first run was filling or another.
-TEST_P(NewFileDuringARun, LosesNoPointOfTheNewRunAndNeverMixesRuns) {
-    const Interruption c = GetParam();
-    test::HoldAtProgress hold((c.heldBeforeLine + 1) * 10); // 10 lines: line k posts (k + 1) x 10
-    Engine e(0);
-    e.start(2, &hold);
-    ASSERT_TRUE(test::writeRecording(e.path("first.raw"), recording(10, true)));
-    ASSERT_TRUE(test::writeRecording(e.path("second.raw"), recording(7, false)));
-    ASSERT_TRUE(e.session->openPlayback(e.path("first.raw")));
-    e.session->setRequest(ProcessRequest::ProcessPlayback);
-    ASSERT_TRUE(e.session->startProcessing(0));
-    ASSERT_TRUE(hold.waitHeld());
-    ASSERT_TRUE(e.session->openPlayback(e.path("second.raw")));
-    e.session->setRequest(ProcessRequest::ProcessPlayback);
-    ASSERT_TRUE(e.session->startProcessing(c.secondLayer));
-    hold.release();
-    ASSERT_TRUE(e.session->waitUntilIdle(std::chrono::seconds(60)));
-    const auto points = e.points(c.secondLayer);
-    ASSERT_EQ(points.size(), 7u * 6u);
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        EXPECT_LT(points[i].amplitude, kTellApart) << "point " << i << " is not of the new file";
-        EXPECT_NEAR(points[i].range, 5.0f, 0.3f) << i;
-        EXPECT_EQ(points[i].sequence, i);
-        EXPECT_EQ(points[i].line, i / 6);
-    }
-    if (c.secondLayer != 0) { // the first run ends after the line it was held before
-        const auto first = e.points(0);
-        EXPECT_EQ(first.size(), std::size_t(c.heldBeforeLine + 1) * 6u);
-        for (const auto& p : first) EXPECT_GT(p.amplitude, kTellApart);
+// A second file started while the first one's run is held before a given line: its run takes
+// every one of its points, numbered from 0, and its layer holds no point of the first file,
+// whether it fills the layer the first run was filling or another.
+TEST(NewFileDuringARun, LosesNoPointOfTheNewRunAndNeverMixesRuns) {
+    const std::pair<int, std::uint32_t> cases[] = {{0, 0}, {4, 0}, {9, 0}, {0, 3}, {5, 2}};
+    for (const auto& [heldBeforeLine, layer] : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "held before line " << heldBeforeLine << ", layer " << layer);
+        test::HoldAtProgress hold((heldBeforeLine + 1) * 10); // 10 lines: line k posts (k + 1) x 10
+        Engine e(0);
+        e.start(2, &hold);
+        ASSERT_TRUE(test::writeRecording(e.path("first.raw"), recording(10, true)));
+        ASSERT_TRUE(test::writeRecording(e.path("second.raw"), recording(7, false)));
+        ASSERT_TRUE(e.session->openPlayback(e.path("first.raw")));
+        e.session->setRequest(ProcessRequest::ProcessPlayback);
+        ASSERT_TRUE(e.session->startProcessing(0));
+        ASSERT_TRUE(hold.waitHeld());
+        ASSERT_TRUE(e.session->openPlayback(e.path("second.raw")));
+        e.session->setRequest(ProcessRequest::ProcessPlayback);
+        ASSERT_TRUE(e.session->startProcessing(layer));
+        hold.release();
+        ASSERT_TRUE(e.session->waitUntilIdle(std::chrono::seconds(60)));
+        const auto points = e.points(layer);
+        ASSERT_EQ(points.size(), 7u * 6u);
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            EXPECT_LT(points[i].amplitude, 450.0f) << "point " << i << " is not of the new file";
+            EXPECT_NEAR(points[i].range, 5.0f, 0.3f) << i;
+            EXPECT_EQ(points[i].sequence, i);
+            EXPECT_EQ(points[i].line, i / 6);
+        }
+        if (layer == 0) continue;
+        const auto first = e.points(0); // the first run ends after the line it was held before
+        EXPECT_EQ(first.size(), std::size_t(heldBeforeLine + 1) * 6u);
+        for (const auto& p : first) EXPECT_GT(p.amplitude, 450.0f);
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Interruptions, NewFileDuringARun,
-                         ::testing::Values(Interruption{"FirstLineSameLayer", 0, 0},
-                                           Interruption{"MiddleSameLayer", 4, 0},
-                                           Interruption{"LastLineSameLayer", 9, 0},
-                                           Interruption{"FirstLineOtherLayer", 0, 3},
-                                           Interruption{"MiddleOtherLayer", 5, 2}),
-                         [](const auto& param) { return std::string(param.param.name); });
 
 // Playback runs and LAS imports on one session: every run of a file gives the layer of its first
 // run, and no file handle or thread accumulates (memory: the sanitizer build's leak checker).
