@@ -78,49 +78,36 @@ TEST(Config, SettingsFilesTranscript) {
     env.setSensor("S-1");
     t.put("job", env.job(), "sensor", env.sensor());
     bytes("environment", env.bytes);
-    test::expectGolden("config_settings_files.txt", t.str());
-}
 
-TEST(Config, MissingShortAndUnwritableFiles) {
-    test::TempDir dir;
-    const ConfigRoot root(dir.path());
-    std::filesystem::create_directories(root.cfgDir());
-    // A missing layer list zeroes settings and statistics; each layer keeps its point array.
-    PointLayer layers[2];
+    // Missing files zero what the caller held (a layer keeps its point array); a short file
+    // fills the bytes it holds; the files round trip; a file that cannot be written is refused
+    // and leaves the one there intact.
     CloudPoint slot;
-    layers[1].rangeMax = 5, layers[1].pointSize = 3, layers[1].sumX = 4, layers[1].points = &slot;
-    EXPECT_FALSE(readLayerList(layers, 2, root, "layers"));
-    EXPECT_EQ(layers[1].rangeMax, 0.0f);
-    EXPECT_EQ(layers[1].pointSize, 0);
-    EXPECT_EQ(layers[1].sumX, 0.0);
-    EXPECT_EQ(layers[1].points, &slot);
-    // A file that cannot be written leaves the one there intact.
-    ASSERT_TRUE(writeLayerList(layers, 2, root, "layers"));
-    const auto before = test::readBytes(layerListPath(root, "layers"));
-    EXPECT_FALSE(writeLayerList(layers, 2, ConfigRoot(dir / "nowhere"), "layers"));
-    EXPECT_EQ(test::readBytes(layerListPath(root, "layers")), before);
-
-    // Viewer settings: missing files load zeros over what the caller held, a short file fills
-    // the bytes it holds, both files round trip.
-    EXPECT_EQ(quarvSettingsPath(root), dir.path() / "CFG" / "quarv.mcfg");
-    EXPECT_EQ(colorSettingsPath(root), dir.path() / "CFG" / "colorcfg.mcfg");
-    QuarvSettings q{7, 0, {}, {}, {9, 8, 7}}, qIn = q;
-    ColorSettings c, cIn;
-    c.pointSize = 3, c.saturationRgb = {255, 0, 1}, cIn = c;
-    EXPECT_FALSE(loadQuarvSettings(quarvSettingsPath(root), qIn) ||
-                 loadColorSettings(colorSettingsPath(root), cIn));
-    EXPECT_EQ(qIn, QuarvSettings{});
-    EXPECT_EQ(cIn, ColorSettings{});
-    ASSERT_TRUE(saveQuarvSettings(quarvSettingsPath(root), q) &&
-                saveColorSettings(colorSettingsPath(root), c));
-    EXPECT_TRUE(loadQuarvSettings(quarvSettingsPath(root), qIn) &&
-                loadColorSettings(colorSettingsPath(root), cIn));
-    EXPECT_EQ(qIn, q);
-    EXPECT_EQ(cIn, c);
+    cut[1].sumX = 4, cut[1].points = &slot;
+    const bool listRead = readLayerList(cut, 2, root, "none"); // arguments: any order
+    t.put("missing layer list", listRead, cut[1].sumX, cut[1].points == &slot);
+    layer(cut[1]);
+    QuarvSettings qIn = q;
+    ColorSettings cIn = c;
+    t.put("missing settings", loadQuarvSettings(dir / "none", qIn),
+          loadColorSettings(dir / "none", cIn));
+    bytes("", qIn.encode());
+    bytes("", cIn.encode());
+    t.put("paths", quarvSettingsPath(root).lexically_relative(dir.path()).string(),
+          colorSettingsPath(root).lexically_relative(dir.path()).string());
+    const bool saved = saveQuarvSettings(quarvSettingsPath(root), q) &&
+                       saveColorSettings(colorSettingsPath(root), c);
+    const bool loaded = loadQuarvSettings(quarvSettingsPath(root), qIn) &&
+                        loadColorSettings(colorSettingsPath(root), cIn);
+    t.put("saved and loaded", saved, loaded, qIn == q, cIn == c);
     test::writeBytes(colorSettingsPath(root), {1, 0, 0, 0, 2, 0});
-    EXPECT_TRUE(loadColorSettings(colorSettingsPath(root), cIn));
-    EXPECT_EQ(cIn, (ColorSettings{1, 2, 0, {}, {}, {}, {}, {}, {}, {}, 0}));
-    EXPECT_FALSE(saveQuarvSettings(dir.path() / "nowhere" / "quarv.mcfg", q));
+    t.put("short", loadColorSettings(colorSettingsPath(root), cIn));
+    bytes("", cIn.encode());
+    const auto before = test::readBytes(layerListPath(root, "layers"));
+    t.put("unwritable", writeLayerList(layers, 2, ConfigRoot(dir / "nowhere"), "layers"),
+          saveQuarvSettings(dir / "nowhere" / "quarv.mcfg", q));
+    EXPECT_EQ(test::readBytes(layerListPath(root, "layers")), before);
+    test::expectGolden("config_settings_files.txt", t.str());
 }
 
 TEST(ConfigRoot, FirstStartCreatesDefaultsThenLeavesTheRootAlone) {

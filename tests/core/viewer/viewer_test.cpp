@@ -75,18 +75,6 @@ TEST(Camera, MatricesProjectionsAndDragsTranscript) {
     test::expectGolden("viewer_camera.txt", t.str());
 }
 
-TEST(Camera, TargetAfterResetProjectsToTheCentre) {
-    for (const std::array<float, 3>& tg :
-         {std::array<float, 3>{1, 0, 0}, {3, 4, 0}, {0, 0, -5}, {0, 0, 0}}) {
-        OrbitCamera cam;
-        cam.setTarget(tg[0], tg[1], tg[2]);
-        const WindowPoint w = projectToWindow(cam, 800, 600, tg);
-        EXPECT_TRUE(w.inside);
-        EXPECT_NEAR(w.x, 400.0, 1e-4);
-        EXPECT_NEAR(w.y, 300.0, 1e-4);
-    }
-}
-
 TEST(ColorRamp, TablesTranscript) {
     test::Transcript t;
     ColorRamp ramp;
