@@ -40,6 +40,12 @@ TEST(CloudView, LayerOperationsTranscript) {
         for (int i = 0; i < 256; ++i) t.out << " " << test::hex(renderer.palette(i));
         t.out << "\n";
     }
+    const CloudBounds none = renderer.bounds();
+    t.put("start", store.allocated(), store.layer(3).inUse, store.layer(3).neighbourFilter,
+          store.layer(3).filterDistance, "bounds", none.count, none.minX, none.maxZ,
+          none.minAmplitude);
+    t.put("truncation", truncToInt32(2.9), truncToInt32(-2.9), truncToInt32(2147483647.5),
+          truncToInt32(2147483648.0), truncToInt32(NAN), truncToInt32(-INFINITY));
     // Layer 2: ranges 1 .. 11.75 m with SNR, amplitude, saturation and visibility varying
     // independently, a NaN SNR inside the window and a NaN range. Layer 1 is never current.
     store.setCurrentLayer(0);
@@ -90,6 +96,10 @@ TEST(CloudView, LayerOperationsTranscript) {
     colours("layer 2 by height", 2);
     renderer.colorByHeight(4, grey);
     colours("layer 4 by height", 4);
+    renderer.colorByHeight(0, grey); // flat: a single visible point
+    colours("layer 0 by height", 0);
+    renderer.filterLayer(1); // not in use: left alone
+    t.put("layer 1 filtered", store.point(1, 0).valid);
     for (const std::uint32_t l : {0u, 2u}) {
         const PointLayer& r = store.layer(l);
         float c[3] = {};
@@ -134,9 +144,11 @@ TEST(CloudView, LayerOperationsTranscript) {
     renderer.colorize(3);
     colours("layer 3 by amplitude rank", 3);
 
+    store.takeChanged();
     store.resetLayer(2);
     const PointLayer& r = store.layer(2);
-    t.put("reset", store.pointCount(2), r.minX, r.maxZ, r.sumY, r.rangeSeenMin, r.rangeSeenMax);
+    t.put("reset", store.takeChanged(), store.pointCount(2), r.minX, r.maxZ, r.sumY, r.rangeSeenMin,
+          r.rangeSeenMax);
     // A full layer keeps replacing its last slot, which is never counted.
     store.commit(2, CloudStore::MAX_LAYER_POINTS - 1);
     for (int i = 1; i <= 3; ++i) addPoint(store, 2, {.x = -1.0f * i});

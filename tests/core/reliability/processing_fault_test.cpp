@@ -1,6 +1,7 @@
 // The processing thread under broken input and hurried operators: recordings cut short at every
 // kind of place, a new file started while a run is in progress, and many runs on one engine.
 #include "core/cloud/cloud_export.hpp"
+#include "core/cloud/cloud_file.hpp"
 #include "core/scan/pipeline_fixtures.hpp"
 
 #include <gtest/gtest.h>
@@ -114,26 +115,39 @@ TEST(NewFileDuringARun, LosesNoPointOfTheNewRunAndNeverMixesRuns) {
     }
 }
 
-// Playback runs and LAS imports on one session: every run of a file gives the layer of its first
-// run, and no file handle or thread accumulates (memory: the sanitizer build's leak checker).
+// Playback runs, LAS imports and cloud-file rebuilds on one session: every run of a file gives the
+// layer of its first run, and no file handle or thread accumulates (memory: the sanitizer build's
+// leak checker).
 TEST(BackToBackRuns, RepeatedRunsGiveIdenticalLayersAndLeakNothing) {
     Engine e(2);
     RecordingSpec spec;
     spec.shots = 8, spec.lines = 4, spec.samples = 200;
     spec.rangeOf = [](int line, int shot) { return 3.0 + 0.2 * line + 0.02 * shot; };
-    const fs::path raw = e.path("scan.raw"), las = e.path("scan.las");
+    const fs::path raw = e.path("scan.raw"), las = e.path("scan.las"), cloud = e.path("scan.3DC");
     ASSERT_TRUE(test::writeRecording(raw, spec));
     e.store->layer(0).filterDistance = 0.5;
     ASSERT_TRUE(e.process(raw, 0) && exportLas(*e.store, las, e.sink) && e.process(las, 1));
     const auto first = e.points(0), firstLas = e.points(1);
+    const ScanHeader h = test::headerFor(spec);
+    CloudFileHeader ch;
+    ch.scanner = h.scanner, ch.digitizer = h.digitizer, ch.processing = h.processing;
+    ch.calibration = h.calibration, ch.panTilt = h.panTilt;
+    std::vector<CloudPeak> peaks;
+    for (const CloudPoint& p : first) peaks.push_back({p.range, 0.1 * p.line, p.amplitude, false});
+    CloudFileWriter writer;
+    ASSERT_TRUE(writer.create(cloud, ch) && writer.writeLine(0, 0.2f, peaks) && writer.close());
+    ASSERT_TRUE(e.process(cloud, 3));
+    const auto firstCloud = e.points(3);
     ASSERT_EQ(first.size(), 32u);
+    ASSERT_EQ(firstCloud.size(), 32u);
     ASSERT_EQ(firstLas.size(), 32u);
     const std::size_t fds = entriesIn("/proc/self/fd"), threads = entriesIn("/proc/self/task");
     for (int run = 0; run < 30; ++run) {
         // The layer dialog rewrites the window before each run: a run leaves the extent it saw.
-        e.openWindow(0), e.openWindow(1);
+        e.openWindow(0), e.openWindow(1), e.openWindow(3);
         e.store->layer(0).neighbourFilter = 1;
-        ASSERT_TRUE(e.process(raw, 0) && e.process(las, 1)) << run;
+        ASSERT_TRUE(e.process(raw, 0) && e.process(las, 1) && e.process(cloud, 3)) << run;
+        ASSERT_NO_FATAL_FAILURE(expectSamePoints(e.points(3), firstCloud)) << run;
         ASSERT_NO_FATAL_FAILURE(expectSamePoints(e.points(0), first)) << run;
         ASSERT_NO_FATAL_FAILURE(expectSamePoints(e.points(1), firstLas)) << run;
     }
