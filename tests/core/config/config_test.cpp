@@ -45,6 +45,7 @@ TEST(Config, SettingsFilesTranscript) {
     ASSERT_TRUE(writeLayerList(layers, 5, root, "layers"));
     auto file = test::readBytes(layerListPath(root, "layers"));
     bytes("layers.lcfg", file);
+    for (PointLayer& l : in) l.inUse = 1; // a layer in use before the read
     ASSERT_TRUE(readLayerList(in, 5, root, "layers"));
     t.put("read back (in use never is)");
     for (const PointLayer& l : in) layer(l);
