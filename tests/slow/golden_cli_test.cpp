@@ -53,7 +53,8 @@ const Case kCases[] = {
      "harbour.raw",
      "--scene harbour --shots 48 --lines 16 --scatterers 30000 --seed 2",
      {"8 24"},
-     {"", "--filter-distance 0.5", "--no-filter --range-min 2 --range-max 9"}},
+     {"", "--filter-distance 0.5", "--snr-min 8999999488 --show-saturated --no-filter",
+      "--no-filter --range-min 2 --range-max 9"}},
     {"raster_jitter_truncated",
      "raster.raw",
      "--scene plane --type 3 --distance 5 --shots 16 --lines 6 --samples 450 --interp 8 "
