@@ -108,12 +108,12 @@ TEST(RequestProtocol, RequestKindFollowsTheNameRules) {
         const char* path;
         ProcessRequest request;
     };
-    for (const Case& c : {Case{"scan.las", ProcessRequest::ImportLas},
-                          Case{"scan.LAS", ProcessRequest::ProcessPlayback},
-                          Case{"a.3DC.raw", ProcessRequest::ProcessCloudFile},
-                          Case{"a.3dc", ProcessRequest::ProcessPlayback},
-                          Case{"x.las.3DC", ProcessRequest::ImportLas},
-                          Case{"/data/scan01.raw", ProcessRequest::ProcessPlayback}})
+    for (const Case& c :
+         {Case{"scan.las", ProcessRequest::ImportLas}, Case{"scan.LAS", ProcessRequest::ImportLas},
+          Case{"a.3DC.raw", ProcessRequest::ProcessPlayback},
+          Case{"a.3dc", ProcessRequest::ProcessCloudFile},
+          Case{"x.las.3DC", ProcessRequest::ProcessCloudFile},
+          Case{"/data/scan01.raw", ProcessRequest::ProcessPlayback}})
         EXPECT_EQ(requestForPath(c.path), c.request) << c.path;
 }
 
