@@ -118,10 +118,10 @@ TEST(SaveNames, ReplaceTheLastFourCharacters) {
         {"C:\\data\\scan01.raw", ".las", "C:\\data\\scan01.las"},
         {"/home/op/harbour.raw", ".xyz", "/home/op/harbour.xyz"},
         {"/data/a.3DC", ".las", "/data/a.las"}, // a three-letter extension with its dot
-        {"/data/cloud.las", ".las", "/data/cloud.las"},
+        {"/data/cloud.las", ".las", "/data/cloud_export.las"},
         {"/data/noext", ".xyz", "/data/n.xyz"}, // no extension: four characters all the same
-        {"ab", ".las", ".las"},
-        {"", ".xyz", ".xyz"},
+        {"ab", ".las", "points.las"},
+        {"", ".xyz", "points.xyz"},
         {std::string(200, 'a'), ".las", std::string(127, 'a')},
     };
     for (const auto& c : cases) EXPECT_EQ(defaultSaveName(c.path, c.ext), c.expected) << c.path;
