@@ -284,21 +284,21 @@ TEST_F(AppTest, LayerStatisticsNeedLayerOneInUse) {
     EXPECT_TRUE(command(ID_LAYER_STATISTICS).empty());
 }
 
-TEST_F(AppTest, FileKindsFollowTheCaseSensitiveNameRules) {
-    // A raw recording named .LAS is processed as a recording; a.3DC.raw is taken for a cloud
+TEST_F(AppTest, FileKindsFollowTheLastExtensionInAnyCase) {
+    // A raw recording named a.3DC.raw is processed as a recording; scan.LAS is taken for a LAS
     // file, which it is not, so nothing starts and the title stays.
-    const fs::path upper = makeRecording(tmp.path(), "scan.LAS");
+    const fs::path upper = makeRecording(tmp.path(), "a.3DC.raw");
     ASSERT_TRUE(app->processFile(1, upper.string()));
     waitIdle();
     EXPECT_GT(app->store().countVisible(1, true), 100u);
 
     const QString title = app->frame().windowTitle();
-    fs::copy_file(upper, tmp / "a.3DC.raw");
-    EXPECT_FALSE(app->processFile(2, (tmp / "a.3DC.raw").string()));
+    fs::copy_file(upper, tmp / "scan.LAS");
+    EXPECT_FALSE(app->processFile(2, (tmp / "scan.LAS").string()));
     QCoreApplication::processEvents();
     EXPECT_EQ(app->frame().windowTitle(), title);
     EXPECT_FALSE(app->store().layer(2).inUse);
-    ASSERT_FALSE(reported.empty()); // the cloud-file reader said why
+    ASSERT_FALSE(reported.empty()); // the LAS reader said why
 }
 
 TEST_F(AppTest, ProcessCommandGoesThroughTheLayerDialog) {
