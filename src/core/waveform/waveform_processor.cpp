@@ -181,20 +181,21 @@ void WaveformProcessor::computeSearchWindow() {
     const double cT = SPEED_OF_LIGHT_MPS * RAW_SAMPLE_PERIOD_S;
     const double n = processing_.refractiveIndex();
     const int samples = samplesPerPulse();
-    auto rawIndex = [&](double range, bool& clamped) {
-        clamped = false;
+    bool beyond = false;
+    auto rawIndex = [&](double range) {
+        beyond = false;
         const double twice = 2.0 * std::trunc(range * n / cT);
         if (std::isnan(twice)) return std::int16_t{0};
-        if (twice > 32767.0 || twice < -32768.0) clamped = true;
-        if (twice > 32767.0) return static_cast<std::int16_t>(std::min(samples, 32767));
         if (twice < -32768.0) return std::numeric_limits<std::int16_t>::min();
+        beyond = twice > 32767.0;
+        if (beyond) return static_cast<std::int16_t>(std::min(samples, 32767));
         std::int16_t v = static_cast<std::int16_t>(twice);
         if (v > samples) v = static_cast<std::int16_t>(samples);
         return v;
     };
-    bool startClamped = false;
-    rawStart_ = rawIndex(processing_.rangeMin(), startClamped);
-    rawEnd_ = rawIndex(processing_.rangeMax(), endClamped_);
+    rawStart_ = rawIndex(processing_.rangeMin());
+    rawEnd_ = rawIndex(processing_.rangeMax());
+    endClamped_ = beyond;
     std::int64_t start = std::int64_t(rawStart_) * interp_ - 100;
     std::int64_t end = std::int64_t(rawEnd_) * interp_ + 100;
     // A start close to the record's beginning is moved to 20, not 0: the candidate test looks 27
