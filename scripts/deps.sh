@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages quarv needs (idempotent: only what is missing is installed).
 set -euo pipefail
-PACKAGES=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev
+PACKAGES=(cmake ninja-build ccache g++ clang clang-format libclang-rt-14-dev
   qt6-base-dev libqt6opengl6-dev libqt6openglwidgets6 libqcustomplot-dev libqcustomplot2.1-qt6
   libgl1-mesa-dev libglu1-mesa-dev xvfb xauth libgtest-dev libgmock-dev libbenchmark-dev)
 missing=()

@@ -1,5 +1,5 @@
 # Included from tests/CMakeLists.txt: the fuzz targets' entries in the normal build, the test that
-# replays their seed corpus and regression inputs (label core), and the seed generator.
+# replays their seed corpus and regression inputs (label core).
 set(QUARV_FUZZ_DIR ${CMAKE_SOURCE_DIR}/tests/fuzz)
 file(GLOB QUARV_FUZZ_TARGET_SOURCES CONFIGURE_DEPENDS ${QUARV_FUZZ_DIR}/targets/*.cpp)
 add_library(quarv_fuzz_targets STATIC ${QUARV_FUZZ_TARGET_SOURCES})
@@ -11,5 +11,3 @@ target_link_libraries(quarv_fuzz_replay PRIVATE quarv_fuzz_targets GTest::gtest_
 target_compile_definitions(quarv_fuzz_replay PRIVATE QUARV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 gtest_discover_tests(quarv_fuzz_replay PROPERTIES LABELS core DISCOVERY_TIMEOUT 60)
 
-add_executable(quarv-fuzz-seeds ${QUARV_FUZZ_DIR}/make_seeds.cpp)
-target_link_libraries(quarv-fuzz-seeds PRIVATE quarv_core quarv_warnings)

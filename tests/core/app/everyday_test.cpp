@@ -30,6 +30,7 @@ TEST(Everyday, FileKindByLasSignatureThenExtensionInAnyCase) {
     test::writeBytes(dir / "scan.RAW", {'L', 'A', 'S', 0});
     EXPECT_EQ(requestForPath(dir / "survey.raw"), ProcessRequest::ImportLas);
     EXPECT_EQ(requestForPath(dir / "scan.RAW"), ProcessRequest::ProcessPlayback);
+    EXPECT_EQ(requestForPath(dir / "x.LAS"), ProcessRequest::ImportLas);
     EXPECT_EQ(requestForPath(dir / "x.3DC"), ProcessRequest::ProcessCloudFile);
 }
 

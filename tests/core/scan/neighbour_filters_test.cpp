@@ -66,18 +66,6 @@ struct Grid {
     }
 };
 
-TEST(NeighbourFilters, LineTableRecordsLineStartsAndIgnoresLinesBeyondTheCount) {
-    Grid g(0, 0);
-    const std::uint16_t lines[] = {0, 0, 0, 1, 1, 7, 2, 2, 3};
-    for (std::uint16_t l : lines) g.add(l, 0, 0, 0);
-    g.filters.buildLineTable(g.layer, 4);
-    // Line 7 is not below 4: it is skipped and does not become the "previous" line either.
-    // The end entry (index 4) is never written.
-    EXPECT_EQ(g.filters.lineStart(), (std::vector<std::uint32_t>{0, 3, 6, 8, 0, 0}));
-    ASSERT_FALSE(g.notifier.values.empty());
-    EXPECT_EQ(g.notifier.values.front(), 1);
-}
-
 TEST(NeighbourFilters, CrossLineSearchBracketsTheAzimuth) {
     Grid g(4, 10); // line starts 0, 10, 20, 30; line 1 runs azimuth 9 .. 0
     g.filters.buildLineTable(g.layer, 4);
@@ -104,35 +92,6 @@ TEST(NeighbourFilters, CrossLineSearchBracketsTheAzimuth) {
         EXPECT_TRUE((a <= c.azimuth && b >= c.azimuth) || (a >= c.azimuth && b <= c.azimuth));
         EXPECT_EQ(hint, pair.second);
     }
-}
-
-TEST(NeighbourFilters, UnidirectionalLinesFindNoCrossLineNeighbourWithoutHint) {
-    // Every line starts at azimuth 0: the first points of line 1 and line 2 span nothing, so
-    // only an azimuth equal to that start finds a pair.
-    Grid g(0, 0);
-    for (std::uint32_t l = 0; l < 3; ++l)
-        for (std::uint32_t s = 0; s < 10; ++s) g.add(l, 0, 0, static_cast<float>(s));
-    g.filters.buildLineTable(g.layer, 3);
-    std::int64_t hint = -1;
-    EXPECT_FALSE(g.filters.findCrossLineNeighbours(g.layer, 4.5f, 1, hint).found());
-    EXPECT_TRUE(g.filters.findCrossLineNeighbours(g.layer, 0.0f, 1, hint).found());
-}
-
-TEST(NeighbourFilters, HintStartsTheSearchAtItsSequenceNumber) {
-    Grid g(3, 10);
-    g.filters.buildLineTable(g.layer, 3);
-    // A hint pointing into another line starts outside line 1: no neighbours.
-    std::int64_t hint = 25;
-    EXPECT_FALSE(g.filters.findCrossLineNeighbours(g.layer, 4.5f, 1, hint).found());
-    EXPECT_EQ(hint, 25);
-    // From slot 10 (azimuth 9) the walk goes up and down alternately until 12/13 (7, 6)
-    // bracket 6.5.
-    hint = 10;
-    const auto pair = g.filters.findCrossLineNeighbours(g.layer, 6.5f, 1, hint);
-    ASSERT_TRUE(pair.found());
-    EXPECT_EQ(pair.first, 12);
-    EXPECT_EQ(pair.second, 13);
-    EXPECT_EQ(hint, 13);
 }
 
 TEST(NeighbourFilters, DistanceRulesForMissingAndHiddenPoints) {

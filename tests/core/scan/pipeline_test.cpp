@@ -3,13 +3,11 @@
 // check what comes out and stay out of that slow pass.
 #include "core/scan/pipeline_fixtures.hpp"
 #include "core/scan/processing_session.hpp"
-#include "core/sim/simulator.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
-#include <map>
 
 namespace quarv {
 namespace {
@@ -22,48 +20,6 @@ bool samePoint(const CloudPoint& a, const CloudPoint& b) {
            a.elevation == b.elevation && a.range == b.range && a.amplitude == b.amplitude &&
            a.snr == b.snr && a.saturated == b.saturated && a.valid == b.valid &&
            a.sequence == b.sequence && a.line == b.line && a.peakPosition == b.peakPosition;
-}
-
-TEST(EngineRun, PlaneScanComesBackOnTheSurface) {
-    struct Case {
-        double distance, index, panDeg, tiltDeg;
-    };
-    for (const Case& c :
-         {Case{3.0, 1.34, 0, 0}, Case{6.5, 1.34, 25, -15}, Case{4.0, 1.0003, -10, 20}}) {
-        Engine e(2);
-        sim::SimOptions opt = sim::sceneDefaults("plane");
-        opt.distance = c.distance;
-        opt.scanner.shotsPerLine = 24;
-        opt.scanner.lines = 10;
-        opt.scanner.refractiveIndex = c.index;
-        opt.scanner.panDeg = c.panDeg;
-        opt.scanner.tiltDeg = c.tiltDeg;
-        opt.scanner.horPosNs = 3.0;
-        sim::SimResult truth;
-        const auto file = e.path("plane.raw");
-        ASSERT_TRUE(sim::simulate(opt, file, truth, e.sink)) << e.sink.last();
-        ASSERT_FALSE(truth.truth.empty());
-        ASSERT_TRUE(e.process(file, 1)) << e.sink.last();
-
-        std::map<std::pair<std::uint32_t, float>, const sim::TruthRow*> byShot;
-        for (const auto& row : truth.truth)
-            byShot[{row.line, static_cast<float>(row.azimuthDeg)}] = &row;
-        const auto points = e.points(1);
-        ASSERT_EQ(points.size(), truth.truth.size()) << c.distance;
-        double sumSq = 0, worst = 0;
-        for (const CloudPoint& p : points) {
-            const auto it = byShot.find({p.line, p.azimuth});
-            ASSERT_NE(it, byShot.end()) << "no truth for line " << p.line << " az " << p.azimuth;
-            const sim::TruthRow& t = *it->second;
-            const double d = std::hypot(p.x - t.point.x, p.y - t.point.y, p.z - t.point.z);
-            sumSq += d * d;
-            worst = std::max(worst, d);
-            EXPECT_NEAR(p.range, t.range, 0.005);
-            EXPECT_NEAR(p.elevation, t.elevationDeg, 1e-4);
-        }
-        EXPECT_LT(std::sqrt(sumSq / static_cast<double>(points.size())), 0.002) << c.distance;
-        EXPECT_LT(worst, 0.010) << c.distance;
-    }
 }
 
 // The shots of a line are shared out in contiguous runs; the result must not depend on how
@@ -256,50 +212,6 @@ TEST(EngineRun, FilesBeyondTheOldCapacitiesAreSizedFromTheHeader) {
         if (c.clutter) {
             EXPECT_EQ(e.session->engine().filters().lineStart().size(), c.lines + 2u);
             EXPECT_EQ(e.session->engine().filters().lineStart()[c.lines - 1], 3u * (c.lines - 1));
-        }
-    }
-}
-
-TEST(EngineRun, KindsThatMakeNoPoints) {
-    struct Case {
-        std::uint8_t scanType;
-        const char* name;
-        const char* message; // empty: runs without a message
-    };
-    for (const Case& c :
-         {Case{4, "bowtie.raw", ""}, Case{1, "stare.raw",
-                                          "ERROR, Processing, Stop and Stare scans are not "
-                                          "processed into points: "}}) {
-        Engine e(2);
-        RecordingSpec spec;
-        spec.scanType = c.scanType;
-        spec.shots = 4;
-        spec.lines = 3;
-        const auto file = e.path(c.name);
-        if (c.scanType == 1) {
-            RawFileWriter out;
-            ScanHeader h = test::headerFor(spec);
-            ASSERT_TRUE(out.open(file, h));
-            const std::vector<double> horPos(spec.shots, 0.0);
-            const std::vector<std::uint32_t> words(spec.shots, 0);
-            const auto w = test::pulseWaveform(spec, 0, 0);
-            std::vector<std::int16_t> samples;
-            for (int p = 0; p < spec.shots; ++p) samples.insert(samples.end(), w.begin(), w.end());
-            for (int r = 0; r < spec.shots * spec.lines; ++r)
-                ASSERT_TRUE(out.writeStareRecord(0.1f, 0.2f, horPos, words, samples));
-            ASSERT_TRUE(out.finish(std::nullopt));
-        } else {
-            ASSERT_TRUE(test::writeRecording(file, spec));
-        }
-        ASSERT_TRUE(e.process(file, 3));
-        EXPECT_EQ(e.store->pointCount(3), 0u) << c.name;
-        if (*c.message) {
-            EXPECT_EQ(e.sink.last(), c.message + file.string());
-        } else {
-            EXPECT_TRUE(e.sink.messages().empty()) << e.sink.last();
-            // Bowtie runs post no progress and never raise the busy flag.
-            EXPECT_TRUE(e.notifier.values().empty());
-            EXPECT_EQ(e.session->engine().shotsPerLine(), 16u);
         }
     }
 }

@@ -103,20 +103,6 @@ TEST(RequestProtocol, NothingStartsWithoutAnOpenFile) {
     EXPECT_FALSE(e.store->layer(0).inUse);
 }
 
-TEST(RequestProtocol, RequestKindFollowsTheNameRules) {
-    struct Case {
-        const char* path;
-        ProcessRequest request;
-    };
-    for (const Case& c :
-         {Case{"scan.las", ProcessRequest::ImportLas}, Case{"scan.LAS", ProcessRequest::ImportLas},
-          Case{"a.3DC.raw", ProcessRequest::ProcessPlayback},
-          Case{"a.3dc", ProcessRequest::ProcessCloudFile},
-          Case{"x.las.3DC", ProcessRequest::ProcessCloudFile},
-          Case{"/data/scan01.raw", ProcessRequest::ProcessPlayback}})
-        EXPECT_EQ(requestForPath(c.path), c.request) << c.path;
-}
-
 TEST(RequestSettings, StartCompletesAndWritesTheSettingsFile) {
     struct Case {
         std::uint8_t gate; // 255: no file at start

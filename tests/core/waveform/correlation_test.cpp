@@ -1,4 +1,9 @@
+// The matched filter's numerical parts against the literal reference: interpolation bit for bit,
+// the correlation within one float rounding of the exact sum (identical at every instruction-set
+// level), and the peak search's choice on random curves, also when the lower entries of the
+// correlation are made on demand.
 #include "core/waveform/correlation.hpp"
+#include "core/waveform/peak_search.hpp"
 
 #include "core/waveform/waveform_fixture.hpp"
 #include "support/plain_matched_filter.hpp"
@@ -6,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -14,155 +20,140 @@ namespace {
 
 using xcorr::SimdLevel;
 
-std::vector<float> gaussianTemplate() {
-    std::vector<float> t(TEMPLATE_LENGTH);
-    for (int j = 0; j < TEMPLATE_LENGTH; ++j)
-        t[j] = static_cast<float>(std::exp(-0.5 * (j - 48) * (j - 48) / 100.0));
-    return t;
+TEST(Correlation, InterpolationAndCorrelationAgreeWithTheReferenceAtEveryLevel) {
+    std::mt19937_64 rng(11);
+    std::vector<float> gauss(TEMPLATE_LENGTH), rough(TEMPLATE_LENGTH);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (int j = 0; j < TEMPLATE_LENGTH; ++j) {
+        gauss[j] = static_cast<float>(std::exp(-0.5 * (j - 48) * (j - 48) / 100.0));
+        rough[j] = u(rng); // both signs and uneven values
+    }
+    std::uniform_int_distribution<int> value(-300, 900);
+    for (const auto* t : {&gauss, &rough}) {
+        for (int interp : {1, 2, 3, 4, 5, 8}) {
+            SCOPED_TRACE(interp);
+            const int samples = interp == 1 ? 300 : 600, n = samples * interp;
+            std::vector<std::int16_t> w(samples);
+            std::vector<float> raw(samples + 16);
+            std::vector<double> wide(samples + 512);
+            for (int k = 0; k < samples; ++k) raw[k] = wide[k] = w[k] = std::int16_t(value(rng));
+            wide[samples] = wide[samples - 1];
+            std::vector<float> x(n + 512);
+            xcorr::interpolate(raw.data(), samples, interp, interp, 0, n, x.data());
+            test::PlainMatchedFilter plain(samples, interp, t->data());
+            plain.run<float>(w.data(), 20, 20);
+            ASSERT_TRUE(
+                std::equal(plain.interpolated().begin(), plain.interpolated().end(), x.begin()));
+            xcorr::PhaseWeights pw;
+            xcorr::TailWeights tail;
+            const bool phased = xcorr::buildPhaseWeights(t->data(), interp, pw);
+            EXPECT_EQ(phased, interp == 1 || interp == 2 || interp == 4 || interp == 8);
+            EXPECT_EQ(xcorr::buildTailWeights(t->data(), interp, n, tail), phased);
+            const int interior = std::max(0, n - TEMPLATE_LENGTH + 1);
+            std::vector<float> first;
+            for (SimdLevel level : test::supportedLevels()) {
+                std::vector<float> xc(n + 256, -7.0f);
+                if (phased) {
+                    xcorr::correlatePhases(wide.data(), pw, 0, interior, xc.data(), level);
+                    xcorr::correlateTail(wide.data(), tail, interior, n, xc.data(), level);
+                } else {
+                    xcorr::correlateDirect(x.data(), t->data(), 0, n, xc.data(), level);
+                }
+                for (int k = 0; k < n; ++k) {
+                    long double exact = 0, magnitude = 0;
+                    for (int j = 0; j < TEMPLATE_LENGTH && j + k < n; ++j) {
+                        exact += static_cast<long double>((*t)[j]) * x[j + k];
+                        magnitude += std::fabs(static_cast<long double>((*t)[j]) * x[j + k]);
+                    }
+                    const float e = static_cast<float>(exact);
+                    ASSERT_LE(std::fabs(static_cast<double>(xc[k] - exact)),
+                              std::fabs(std::nextafter(e, 0.0f) - e) + 1e-12 * double(magnitude))
+                        << "k " << k;
+                }
+                if (first.empty()) first = xc;
+                ASSERT_EQ(xc, first) << xcorr::simdLevelName(level);
+            }
+        }
+    }
 }
 
-// A waveform and everything the correlation routines read, laid out with the padding the
-// processor's buffers have.
-struct Signal {
-    int samples, interp, n;
-    std::vector<float> raw, x;
-    std::vector<double> wide;
-    Signal(int s, int i, std::mt19937_64& rng, int lo = -300, int hi = 900)
-        : samples(s), interp(i), n(s * i), raw(s + 16), x(n + 512), wide(s + 512) {
-        std::uniform_int_distribution<int> value(lo, hi);
-        for (int k = 0; k < samples; ++k) raw[k] = wide[k] = value(rng);
-        wide[samples] = wide[samples - 1];
-        xcorr::interpolate(raw.data(), samples, interp, interp, 0, n, x.data());
+// Random smooth curves with plateaus, ramps, ties and noise (m[n] = 0, the empty sum past the
+// record).
+std::vector<float> randomCurve(std::mt19937_64& rng, int n) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::normal_distribution<double> g(0.0, 1.0);
+    struct Bump {
+        double centre, height, sigma;
+    };
+    std::vector<Bump> bumps(static_cast<std::size_t>(u(rng) * 6));
+    for (Bump& b : bumps) b = {u(rng) * n, -200 + u(rng) * 1200, 2 + u(rng) * 40};
+    const double base = -100 + u(rng) * 400, noise = u(rng) < 0.3 ? 0.0 : u(rng) * 20;
+    const bool quantise = u(rng) < 0.4;
+    const double ramp = u(rng) < 0.2 ? u(rng) * 2 : 0.0;
+    std::vector<float> m(n + 1, 0.0f);
+    for (int i = 0; i < n; ++i) {
+        double v = base + noise * g(rng) + ramp * i;
+        for (const Bump& b : bumps)
+            v += b.height * std::exp(-0.5 * std::pow((i - b.centre) / b.sigma, 2));
+        m[i] = static_cast<float>(quantise ? std::round(v / 8) * 8 : v);
+    }
+    return m;
+}
+
+// The lazy protocol: entries below lo are NaN until the search asks for them.
+struct LazyCurve {
+    const std::vector<float>& truth;
+    std::vector<float> m;
+    int extensions = 0;
+    static int extend(void* self, int index) {
+        auto* l = static_cast<LazyCurve*>(self);
+        ++l->extensions;
+        const int lo = std::max(0, index - 5);
+        std::copy(l->truth.begin() + lo, l->truth.end(), l->m.begin() + lo);
+        return lo;
     }
 };
 
-// Correlation of the whole record: interior by the chosen routine, tail by the cut sum.
-std::vector<float> correlateAll(const Signal& s, const std::vector<float>& t, SimdLevel level) {
-    std::vector<float> xc(s.n + 256, -1.0f);
-    const int interior = std::max(0, s.n - TEMPLATE_LENGTH + 1);
-    xcorr::PhaseWeights w;
-    xcorr::TailWeights tail;
-    if (xcorr::buildPhaseWeights(t.data(), s.interp, w)) {
-        EXPECT_TRUE(xcorr::buildTailWeights(t.data(), s.interp, s.n, tail));
-        EXPECT_EQ(tail.start, interior);
-        xcorr::correlatePhases(s.wide.data(), w, 0, interior, xc.data(), level);
-        xcorr::correlateTail(s.wide.data(), tail, interior, s.n, xc.data(), level);
-    } else {
-        xcorr::correlateDirect(s.x.data(), t.data(), 0, s.n, xc.data(), level);
-    }
-    return xc;
-}
-
-TEST(Correlation, InterpolationMatchesTheLiteralLoops) {
-    std::mt19937_64 rng(7);
-    const std::vector<float> t = gaussianTemplate();
-    for (int interp : {1, 2, 3, 4, 5, 8}) {
-        Signal s(600, interp, rng);
-        test::PlainMatchedFilter plain(600, interp, t.data());
-        std::vector<std::int16_t> w(s.raw.begin(), s.raw.begin() + 600);
-        plain.run<float>(w.data(), 20, 20);
-        for (int j = 0; j < s.n; ++j)
-            ASSERT_EQ(s.x[j], plain.interpolated()[j]) << interp << " " << j;
-        // Any part of the waveform can be interpolated on its own.
-        std::vector<float> part(s.n, 0.0f);
-        const int j0 = s.n - 101 - interp, j1 = s.n;
-        xcorr::interpolate(s.raw.data(), 600, interp, interp, j0, j1, part.data());
-        for (int j = j0; j < j1; ++j) ASSERT_EQ(part[j], s.x[j]);
-    }
-    Signal s(600, 4, rng);
-    for (int i = 0; i < 600; ++i) ASSERT_EQ(s.x[4 * i], s.raw[i]);
-    for (int j = 2396; j < 2400; ++j) EXPECT_EQ(s.x[j], s.raw[599]);
-}
-
-TEST(Correlation, PhaseWeightsCarryTheWholeTemplate) {
-    const std::vector<float> t = gaussianTemplate();
-    double total = 0;
-    for (float v : t) total += v;
-    const std::pair<int, int> tapsOf[] = {{1, 100}, {2, 51}, {4, 27}, {8, 15}};
-    for (auto [interp, taps] : tapsOf) {
-        xcorr::PhaseWeights w;
-        ASSERT_TRUE(xcorr::buildPhaseWeights(t.data(), interp, w));
-        EXPECT_EQ(w.taps, taps);
-        for (int r = 0; r < interp; ++r) {
-            double sum = 0;
-            for (int u = 0; u < taps; ++u) sum += w.w[r * taps + u];
-            EXPECT_NEAR(sum, total, 1e-12) << interp << " phase " << r;
-        }
-    }
-    xcorr::PhaseWeights w;
-    EXPECT_FALSE(xcorr::buildPhaseWeights(t.data(), 3, w));
-    EXPECT_EQ(w.interp, 0);
-}
-
-TEST(Correlation, EqualsExactSumWithinFloatRoundingAtEveryLevel) {
-    std::mt19937_64 rng(11);
-    std::vector<float> t = gaussianTemplate();
-    // A template with both signs and uneven values as well as the shipped shape.
-    std::vector<float> rough(TEMPLATE_LENGTH);
-    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    for (float& v : rough) v = u(rng);
-    for (const auto* tmpl : {&t, &rough}) {
-        for (int interp : {1, 2, 3, 4, 8}) {
-            Signal s(interp == 1 ? 300 : 600, interp, rng);
-            std::vector<float> first;
-            for (SimdLevel level : test::supportedLevels()) {
-                const std::vector<float> xc = correlateAll(s, *tmpl, level);
-                for (int k = 0; k < s.n; ++k) {
-                    long double exact = 0, magnitude = 0;
-                    for (int j = 0; j < TEMPLATE_LENGTH && j + k < s.n; ++j) {
-                        exact += static_cast<long double>((*tmpl)[j]) * s.x[j + k];
-                        magnitude += std::fabs(static_cast<long double>((*tmpl)[j]) * s.x[j + k]);
-                    }
-                    const double ulp = std::fabs(std::nextafter(static_cast<float>(exact), 0.0f) -
-                                                 static_cast<float>(exact));
-                    ASSERT_LE(std::fabs(static_cast<double>(xc[k] - exact)),
-                              ulp + 1e-12 * static_cast<double>(magnitude))
-                        << "interp " << interp << " k " << k;
-                }
-                if (first.empty())
-                    first = xc;
-                else
-                    ASSERT_EQ(xc, first) << xcorr::simdLevelName(level);
-            }
-        }
-    }
-}
-
-TEST(Correlation, FlatWaveformGivesExactlyFlatInterior) {
-    const std::vector<float> t = gaussianTemplate();
-    for (int value : {0, 1, 100, -57, 780, 32767}) {
-        for (int interp : {1, 2, 4, 8}) {
-            std::mt19937_64 rng(1);
-            Signal s(600, interp, rng, value, value);
-            const std::vector<float> xc = correlateAll(s, t, xcorr::bestSimdLevel());
-            for (int k = 1; k <= s.n - TEMPLATE_LENGTH; ++k)
-                ASSERT_EQ(xc[k], xc[0]) << value << " interp " << interp << " k " << k;
-        }
-    }
-}
-
-TEST(Correlation, WritesOnlyTheRequestedOutputs) {
-    std::mt19937_64 rng(5);
-    const std::vector<float> t = gaussianTemplate();
-    Signal s(600, 4, rng);
-    const std::vector<float> whole = correlateAll(s, t, xcorr::bestSimdLevel());
-    xcorr::PhaseWeights w;
-    ASSERT_TRUE(xcorr::buildPhaseWeights(t.data(), 4, w));
-    const std::pair<int, int> spans[] = {{0, 1}, {3, 4}, {5, 70}, {61, 130}, {1001, 2301}};
+TEST(PeakSearch, AgreesWithTheLiteralSearchAtEveryLevelAlsoWhenLazy) {
     for (SimdLevel level : test::supportedLevels()) {
-        for (auto [k0, k1] : spans) {
-            std::vector<float> xc(s.n + 256, -7.0f);
-            xcorr::correlatePhases(s.wide.data(), w, k0, k1, xc.data(), level);
-            for (int k = 0; k < s.n; ++k)
-                ASSERT_EQ(xc[k], k >= k0 && k < k1 ? whole[k] : -7.0f) << k0 << " " << k;
-            std::fill(xc.begin(), xc.end(), -7.0f);
-            xcorr::correlateDirect(s.x.data(), t.data(), k0, k1, xc.data(), level);
-            for (int k = 0; k < s.n; ++k) {
-                if (k < k0 || k >= k1) {
-                    ASSERT_EQ(xc[k], -7.0f) << k0 << " " << k;
-                }
+        SCOPED_TRACE(xcorr::simdLevelName(level));
+        test::SimdLimit limit(level);
+        std::mt19937_64 rng(2024);
+        int found = 0, extended = 0;
+        for (int trial = 0; trial < 600; ++trial) {
+            const int n = trial % 3 == 0 ? 600 : 2400;
+            const auto m = randomCurve(rng, n);
+            std::uniform_int_distribution<int> pos(0, n);
+            int a = pos(rng), b = pos(rng);
+            if (a > b) std::swap(a, b);
+            if (trial % 4 == 0) b = n;
+            if (trial % 5 == 0) a = 20;
+            std::vector<std::uint8_t> valid(n + 1), plainValid(n + 1);
+            std::vector<float> eligible(n + 1);
+            int expected = -1, index = -1;
+            const bool hit =
+                test::plainFindReturnPeak(m.data(), n, a, b, plainValid.data(), expected);
+            peak::Correlation c{m.data(), n};
+            ASSERT_EQ(peak::findReturnPeak(c, a, b, valid.data(), eligible.data(), index), hit)
+                << trial;
+            if (hit) {
+                ASSERT_EQ(index, expected) << trial;
             }
+            found += hit;
+            // The same search with the entries below the window made on demand.
+            LazyCurve lazy{m, m};
+            std::fill(lazy.m.begin(), lazy.m.begin() + a, std::numeric_limits<float>::quiet_NaN());
+            peak::Correlation lc{lazy.m.data(), n, a, &LazyCurve::extend, &lazy};
+            int lazyIndex = -1;
+            ASSERT_EQ(peak::findReturnPeak(lc, a, b, valid.data(), eligible.data(), lazyIndex),
+                      hit);
+            if (hit) {
+                ASSERT_EQ(lazyIndex, expected) << trial;
+            }
+            extended += lazy.extensions > 0;
         }
+        EXPECT_GT(found, 60); // the corpus exercises both outcomes
+        EXPECT_GT(extended, 10);
     }
 }
 

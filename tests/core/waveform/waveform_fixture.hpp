@@ -1,12 +1,13 @@
-// Shared pieces of the waveform tests: a temporary configuration root holding the shipped pulse
-// template, records for a given setting, and synthetic waveforms (baseline, Gaussian noise, one
-// Gaussian pulse, clipping at the digitiser's top).
+// Shared pieces of the waveform tests: every instruction-set level, a temporary configuration
+// root holding the shipped pulse template, records for a given setting, and synthetic waveforms
+// (baseline, Gaussian noise, Gaussian pulses, clipping at the digitiser's top).
 #pragma once
 
 #include "core/app/message_sink.hpp"
 #include "core/config/config_root.hpp"
 #include "core/config/records.hpp"
 #include "core/waveform/correlation.hpp"
+#include "core/waveform/waveform_processor.hpp"
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -30,12 +31,9 @@ inline std::vector<xcorr::SimdLevel> supportedLevels() {
 }
 
 // Runs the processing at one level for the scope's lifetime.
-class SimdLimit {
-public:
+struct SimdLimit {
     explicit SimdLimit(xcorr::SimdLevel level) { xcorr::limitSimdLevel(level); }
     ~SimdLimit() { xcorr::limitSimdLevel(xcorr::SimdLevel::Avx512); }
-    SimdLimit(const SimdLimit&) = delete;
-    SimdLimit& operator=(const SimdLimit&) = delete;
 };
 
 struct Setting {
@@ -46,25 +44,22 @@ struct Setting {
     double rangeMax = 100.0;
 };
 
-inline DigitizerCfg digitizerFor(const Setting& s) {
-    DigitizerCfg d;
-    d.setSamplesPerPulse(static_cast<std::uint16_t>(s.samples));
-    return d;
-}
-
-inline ProcessingCfg processingFor(const Setting& s) {
-    ProcessingCfg p;
-    p.setRefractiveIndex(s.index);
-    p.setInterpolation(s.interpolation);
-    p.setRangeMin(s.rangeMin);
-    p.setRangeMax(s.rangeMax);
-    return p;
-}
-
 inline CalibrationCfg plainCalibration() {
     CalibrationCfg c;
     c.setTimeScale(1.0f);
     return c;
+}
+
+inline bool configure(WaveformProcessor& p, const Setting& s,
+                      const CalibrationCfg& cal = plainCalibration()) {
+    DigitizerCfg d;
+    d.setSamplesPerPulse(static_cast<std::uint16_t>(s.samples));
+    ProcessingCfg r;
+    r.setRefractiveIndex(s.index);
+    r.setInterpolation(s.interpolation);
+    r.setRangeMin(s.rangeMin);
+    r.setRangeMax(s.rangeMax);
+    return p.configure(d, r, cal);
 }
 
 // A configuration root with the shipped defaults (mf_pulse.bin among them).
@@ -89,13 +84,11 @@ inline std::vector<std::int16_t> synthWaveform(int samples, double baseline, dou
     std::vector<std::int16_t> w(static_cast<std::size_t>(samples));
     for (int i = 0; i < samples; ++i) {
         double v = baseline;
-        for (const Pulse& p : pulses) {
-            const double d = (i - p.position) / p.sigma;
-            v += p.amplitude * std::exp(-0.5 * d * d);
-        }
+        for (const Pulse& p : pulses)
+            v += p.amplitude * std::exp(-0.5 * std::pow((i - p.position) / p.sigma, 2));
         if (noise > 0 && rng) v += noise * gauss(*rng);
-        v = std::clamp(std::round(v), -32768.0, clip);
-        w[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(v);
+        w[static_cast<std::size_t>(i)] =
+            static_cast<std::int16_t>(std::clamp(std::round(v), -32768.0, clip));
     }
     return w;
 }
