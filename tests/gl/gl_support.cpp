@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -27,12 +26,8 @@ ViewFixture::ViewFixture(int width, int height)
     EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
 }
 
-ViewFixture::~ViewFixture() {
-    view.reset();
-}
-
 CloudPoint& ViewFixture::add(float x, float y, float z, Rgb colour, std::uint32_t l) {
-    if (!store->layer(l).inUse) store->layer(l).inUse = 1;
+    store->layer(l).inUse = 1;
     CloudPoint& p = store->nextSlot(l);
     p = CloudPoint{};
     p.x = x;
@@ -53,34 +48,21 @@ QPoint ViewFixture::pixelOf(const CloudPoint& p) const {
     return {w.column, w.row};
 }
 
-void ViewFixture::centreInPixel(CloudPoint& p) const {
-    moveToPixel(p, pixelOf(p));
-}
-
-void ViewFixture::moveToPixel(CloudPoint& p, QPoint pixel) const {
-    // Newton steps on the window position with numerical derivatives along world X and Z,
-    // aiming at the middle of the pixel.
+void ViewFixture::moveToPixel(CloudPoint& p, std::optional<QPoint> pixel) const {
+    // Newton steps on the window position with numerical derivatives along world X and Z.
+    const QPoint goal = pixel.value_or(pixelOf(p));
     const auto at = [&](float x, float z) {
         return projectToWindow(view->camera(), view->width(), view->height(), {x, p.y, z});
     };
-    const double goalX = pixel.x() + 0.5, goalY = pixel.y() + 0.5;
     for (int step = 0; step < 4; ++step) {
-        const WindowPoint w = at(p.x, p.z);
-        const double h = 1e-4;
-        const WindowPoint wx = at(p.x + static_cast<float>(h), p.z);
-        const WindowPoint wz = at(p.x, p.z + static_cast<float>(h));
-        const double a = (wx.x - w.x) / h, b = (wz.x - w.x) / h;
-        const double c = (wx.y - w.y) / h, d = (wz.y - w.y) / h;
-        const double ex = goalX - w.x, ey = goalY - w.y;
-        const double det = a * d - b * c;
+        const WindowPoint w = at(p.x, p.z), wx = at(p.x + 1e-4f, p.z), wz = at(p.x, p.z + 1e-4f);
+        const double a = (wx.x - w.x) / 1e-4, b = (wz.x - w.x) / 1e-4;
+        const double c = (wx.y - w.y) / 1e-4, d = (wz.y - w.y) / 1e-4;
+        const double ex = goal.x() + 0.5 - w.x, ey = goal.y() + 0.5 - w.y, det = a * d - b * c;
         if (std::fabs(det) < 1e-12) return;
         p.x += static_cast<float>((d * ex - b * ey) / det);
         p.z += static_cast<float>((-c * ex + a * ey) / det);
     }
-}
-
-QImage ViewFixture::frame() {
-    return view->grabFramebuffer();
 }
 
 int withModals(const std::function<void()>& trigger, const std::function<void(QWidget*)>& onModal) {
@@ -89,18 +71,16 @@ int withModals(const std::function<void()>& trigger, const std::function<void(QW
     timer.setInterval(5);
     QObject::connect(&timer, &QTimer::timeout, [&] {
         QWidget* w = QApplication::activeModalWidget();
-        if (w && w->isVisible() && !w->property("answeredByTest").toBool()) {
-            // Marked while it is open: a long-lived dialog shown again is a new modal.
-            w->setProperty("answeredByTest", true);
-            if (auto* dialog = qobject_cast<QDialog*>(w)) {
-                QObject::connect(
-                    dialog, &QDialog::finished, dialog,
-                    [dialog] { dialog->setProperty("answeredByTest", false); },
-                    Qt::SingleShotConnection);
-            }
-            ++seen;
-            onModal(w);
-        }
+        if (!w || !w->isVisible() || w->property("answeredByTest").toBool()) return;
+        // Marked while it is open: a long-lived dialog shown again is a new modal.
+        w->setProperty("answeredByTest", true);
+        if (auto* dialog = qobject_cast<QDialog*>(w))
+            QObject::connect(
+                dialog, &QDialog::finished, dialog,
+                [dialog] { dialog->setProperty("answeredByTest", false); },
+                Qt::SingleShotConnection);
+        ++seen;
+        onModal(w);
     });
     timer.start();
     trigger();
@@ -112,15 +92,19 @@ std::vector<QString> messagesOf(const std::function<void()>& trigger, bool answe
     std::vector<QString> texts;
     withModals(trigger, [&](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
+        if (auto* info = qobject_cast<PtCloudDlg*>(w)) {
+            texts.push_back(QStringList({info->windowTitle(), info->xyzText(), info->azElText(),
+                                         info->rangeText(), info->peakText()})
+                                .join(" | "));
+        }
         if (!box) {
-            texts.push_back(QStringLiteral("<not a message box: %1>").arg(w->windowTitle()));
+            if (!qobject_cast<PtCloudDlg*>(w)) texts.push_back("<not a message box>");
             static_cast<QDialog*>(w)->reject();
             return;
         }
         texts.push_back(box->text());
         QAbstractButton* button = box->button(answerOk ? QMessageBox::Ok : QMessageBox::Cancel);
-        if (!button) button = box->button(QMessageBox::Ok);
-        button->click();
+        (button ? button : box->button(QMessageBox::Ok))->click();
     });
     return texts;
 }

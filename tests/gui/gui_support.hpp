@@ -1,28 +1,35 @@
-// Helpers of the dialog tests: find controls the way an operator sees them (by caption or by
-// name) and enter values through the keyboard.
+// Helpers of the dialog tests: controls found and used as an operator does, and what a dialog
+// shows written as text for golden transcripts.
 #pragma once
+
+#include "gui/graph/graph.hpp"
 
 #include <QAbstractButton>
 #include <QDoubleSpinBox>
-#include <QString>
-#include <QWidget>
+#include <QStringList>
 
 #include <filesystem>
+#include <ostream>
+#include <string>
+
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace quarv::test {
 
-// The button with exactly this caption among `root`'s descendants (nullptr if none or several).
+// The button with exactly this caption (nullptr if none or several).
 QAbstractButton* button(QWidget& root, const QString& caption);
-// The `index`-th button (0-based, in creation order) with this caption.
-QAbstractButton* nthButton(QWidget& root, const QString& caption, int index);
 QDoubleSpinBox* spin(QWidget& root, const QString& objectName);
-
-// Selects the edit's text, types `text` and commits it with Tab, as an operator moving on to
-// the next field does.
+// Types `text` over the edit's value and commits it by moving the focus on.
 void typeValue(QDoubleSpinBox& edit, const QString& text);
 void click(QAbstractButton& b);
 
-// Saves a picture of the widget under $QUARV_SCREENSHOT_DIR (when set) for visual checks.
-void screenshot(QWidget& w, const QString& name);
+// Every named check box, button, edit and label with its state, in creation order.
+std::string describeControls(QWidget& root);
+// Every plot (points as key:value; long plots summarised) and cursor of a graph.
+std::string describe(const Graph& g);
+// The lines, with `dir` written as <dir>.
+std::string describe(const QStringList& lines, const std::filesystem::path& dir);
 
 } // namespace quarv::test

@@ -1,10 +1,12 @@
 #include "core/scan/neighbour_filters.hpp"
 
 #include "core/app/notifier.hpp"
+#include "support/golden.hpp"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <vector>
 
 namespace quarv {
@@ -66,92 +68,57 @@ struct Grid {
     }
 };
 
-TEST(NeighbourFilters, CrossLineSearchBracketsTheAzimuth) {
+// Which points the passes hide on small serpentine grids (a clean one, two fish, a zero distance
+// that hides every point the isolated pass examines, the count pass alone with lines a metre and a
+// centimetre apart), the cross-line search's bracket for azimuths at, between and beyond a line's
+// ends, and the distances to missing and hidden points.
+TEST(NeighbourFilters, HiddenPointsBracketsAndDistances) {
+    std::ostringstream t;
+    const auto hidden = [&](const std::string& name, Grid& g) {
+        t << name << ":";
+        for (const std::uint32_t i : g.hidden()) t << " " << i;
+        t << "\n";
+    };
+    for (const bool fish : {false, true}) {
+        Grid g(8, 20);
+        if (fish) g.at(70).y = 4.5f, g.at(108).z = 0.3f;
+        g.runAll(8);
+        hidden(fish ? "two fish" : "clean", g);
+        EXPECT_EQ(g.notifier.values.front(), 1);
+        EXPECT_EQ(g.notifier.values.back(), 0);
+        EXPECT_GE(g.notifier.changes, 3);
+    }
+    Grid zero(4, 6, 0.0);
+    zero.filters.buildLineTable(zero.layer, 4);
+    zero.filters.isolatedPointFilter(zero.layer);
+    hidden("zero distance", zero);
+    for (const float gap : {1.0f, 0.01f}) {
+        Grid g(5, 9, 0.015, gap);
+        g.at(22).y = 6.0f;
+        g.filters.buildLineTable(g.layer, 5);
+        g.filters.neighbourCountFilter(g.layer);
+        hidden("count pass, lines " + std::to_string(gap) + " m apart", g);
+    }
     Grid g(4, 10); // line starts 0, 10, 20, 30; line 1 runs azimuth 9 .. 0
     g.filters.buildLineTable(g.layer, 4);
-    struct Case {
-        float azimuth;
-        std::uint32_t adjacent;
-        bool found;
-    };
-    for (const Case c :
-         {Case{4.5f, 1, true}, Case{0.5f, 1, true},
-          // Equal to the next line's first azimuth: the start is one past the line.
-          Case{0.0f, 1, false}, Case{8.7f, 2, true}, Case{-0.5f, 1, false}, Case{9.5f, 1, false},
-          // Line 3 ends the table (its end entry is 0): the start lies outside.
-          Case{4.5f, 3, false}}) {
+    for (const auto& [azimuth, line] : {std::pair{4.5f, 1u},
+                                        {0.5f, 1u},
+                                        {0.0f, 1u},
+                                        {8.7f, 2u},
+                                        {-0.5f, 1u},
+                                        {9.5f, 1u},
+                                        {4.5f, 3u}}) {
         std::int64_t hint = -1;
-        const auto pair = g.filters.findCrossLineNeighbours(g.layer, c.azimuth, c.adjacent, hint);
-        ASSERT_EQ(pair.found(), c.found) << c.azimuth;
-        if (!c.found) {
-            EXPECT_EQ(hint, -1);
-            continue;
-        }
-        const float a = g.at(static_cast<std::uint32_t>(pair.first)).azimuth;
-        const float b = g.at(static_cast<std::uint32_t>(pair.second)).azimuth;
-        EXPECT_TRUE((a <= c.azimuth && b >= c.azimuth) || (a >= c.azimuth && b <= c.azimuth));
-        EXPECT_EQ(hint, pair.second);
+        const auto pair = g.filters.findCrossLineNeighbours(g.layer, azimuth, line, hint);
+        t << "azimuth " << azimuth << " next to line " << line << ": " << pair.found() << " "
+          << pair.first << " " << pair.second << " hint " << hint << "\n";
     }
-}
-
-TEST(NeighbourFilters, DistanceRulesForMissingAndHiddenPoints) {
-    Grid g(1, 3);
-    g.filters.buildLineTable(g.layer, 1);
-    EXPECT_NEAR(g.filters.neighbourDistance(g.layer, 0, 2), 0.02, 1e-8);
-    EXPECT_EQ(g.filters.neighbourDistance(g.layer, 0, 3), 1e9); // past the count
-    EXPECT_EQ(g.filters.neighbourDistance(g.layer, -1, 0), 1e9);
     g.at(1).storeValid(0);
-    EXPECT_EQ(g.filters.neighbourDistance(g.layer, 0, 1), 1e9);
-}
-
-TEST(NeighbourFilters, CleanGridSurvivesAndOutliersAreRemoved) {
-    Grid clean(8, 20);
-    clean.runAll(8);
-    EXPECT_TRUE(clean.hidden().empty());
-
-    Grid g(8, 20);
-    // A fish half a metre in front of the surface, in the middle of line 3 (slot 70), and a
-    // second one in line 5 (slot 108).
-    g.at(70).y = 4.5f;
-    g.at(108).z = 0.3f;
-    g.runAll(8);
-    EXPECT_EQ(g.hidden(), (std::vector<std::uint32_t>{70, 108}));
-    // Progress: 1, then (only when a pass outlasts two seconds) intermediate values, then 0.
-    ASSERT_GE(g.notifier.values.size(), 2u);
-    EXPECT_EQ(g.notifier.values.front(), 1);
-    EXPECT_EQ(g.notifier.values.back(), 0);
-    EXPECT_GE(g.notifier.changes, 3);
-}
-
-TEST(NeighbourFilters, ZeroDistanceClearsEveryPointTheIsolatedPassExamines) {
-    Grid g(4, 6, 0.0);
-    g.filters.buildLineTable(g.layer, 4);
-    g.filters.isolatedPointFilter(g.layer);
-    // Examined: the interior of lines 0..2 and the line ends of the table. Left alone: the
-    // interior of the last line (the table's end entry stays 0), the last point of line 0 and
-    // the first point of line 2 (= lines - 2), which no row of the table names.
-    std::vector<std::uint32_t> kept;
-    for (std::uint32_t i = 0; i < 24; ++i)
-        if (g.at(i).isValid()) kept.push_back(i);
-    EXPECT_EQ(kept, (std::vector<std::uint32_t>{5, 12, 19, 20, 21, 22}));
-}
-
-TEST(NeighbourFilters, CountPassNeedsTwoNearNeighboursAndClearsInPlace) {
-    // Lines a metre apart: only the points next along the line can be near.
-    Grid g(5, 9, 0.015, 1.0f);
-    g.at(22).y = 6.0f; // line 2 spans slots 18..26; 20..24 are examined
-    g.filters.buildLineTable(g.layer, 5);
-    g.filters.neighbourCountFilter(g.layer);
-    // 21 keeps only 20 and is cleared; 23 and 24 then lose the neighbour cleared just before.
-    EXPECT_EQ(g.hidden(), (std::vector<std::uint32_t>{21, 22, 23, 24}));
-
-    // With the lines 1 cm apart the cross-line pairs make up the count and only the far
-    // point goes.
-    Grid h(5, 9, 0.015, 0.01f);
-    h.at(22).y = 6.0f;
-    h.filters.buildLineTable(h.layer, 5);
-    h.filters.neighbourCountFilter(h.layer);
-    EXPECT_EQ(h.hidden(), (std::vector<std::uint32_t>{22}));
+    t << "distances " << g.filters.neighbourDistance(g.layer, 0, 2) << " "
+      << g.filters.neighbourDistance(g.layer, 0, 1) << " "
+      << g.filters.neighbourDistance(g.layer, -1, 0) << " "
+      << g.filters.neighbourDistance(g.layer, 0, 40) << "\n";
+    test::expectGolden("scan_neighbour_filters.txt", t.str());
 }
 
 } // namespace
