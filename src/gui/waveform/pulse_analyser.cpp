@@ -58,8 +58,8 @@ PulseAnalyser::PulseAnalyser(const ConfigRoot& root, MessageSink& sink)
     processor_.setFullCorrelation(true);
 }
 
-bool PulseAnalyser::analyse(const std::string& path, std::optional<double> rangeStart,
-                            double rangeEnd, PulseAnalysis& out, int maxPulses, int maxWaveforms) {
+bool PulseAnalyser::analyse(const std::string& path, double rangeEnd, PulseAnalysis& out,
+                            int maxPulses, int maxWaveforms, std::optional<double> rangeStart) {
     out = PulseAnalysis{};
     if (!reader_.open(path)) return false;
     if (reader_.layoutOf() == RecordLayout::Peak) {

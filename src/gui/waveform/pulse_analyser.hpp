@@ -41,8 +41,8 @@ public:
     // `rangeStart` (the file's own minimum range when not given) and `rangeEnd`, and averages the
     // `maxPulses` strongest returns. False (with a message) when the file cannot be read as
     // waveforms.
-    bool analyse(const std::string& path, std::optional<double> rangeStart, double rangeEnd,
-                 PulseAnalysis& out, int maxPulses = 64, int maxWaveforms = 4096);
+    bool analyse(const std::string& path, double rangeEnd, PulseAnalysis& out, int maxPulses = 64,
+                 int maxWaveforms = 4096, std::optional<double> rangeStart = std::nullopt);
 
 private:
     MessageSink& sink_;
