@@ -1,6 +1,6 @@
 // quarv-cli process FILE: the Process command without the workstation. The file goes through the
-// same engine and request protocol as the build dialog's run (kind by name: ".las" LAS import,
-// ".3DC" cloud file rebuild, anything else a raw recording processed and then clutter-filtered),
+// same engine and request protocol as the build dialog's run (kind as requestForPath decides: LAS
+// import, cloud file rebuild, or a raw recording processed and then clutter-filtered),
 // into a layer whose settings come from CFG/layers.lcfg with the options on top. The layer is
 // then exported with the same code as the workstation's Save commands, and every committed slot
 // can be dumped as CSV.
@@ -150,7 +150,7 @@ int runProcess(int argc, char** argv) {
         session.setRangeWindow(rec.rangeMin, rec.rangeMax);
         session.setSnrMin(rec.snrMin);
 
-        const ProcessRequest request = requestForPath(file.c_str());
+        const ProcessRequest request = requestForPath(file);
         const int before = sink.count.load();
         const std::uint32_t refusedBefore = session.refusedRuns();
         bool opened = false;

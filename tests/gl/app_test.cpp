@@ -161,8 +161,8 @@ TEST_F(AppTest, ProcessesARecordingIntoLayerOneAndSavesIt) {
 }
 
 TEST_F(AppTest, ProcessCommandsGoThroughTheLayerDialogAndFileKindsFollowTheNames) {
-    // A raw recording named .LAS is processed as a recording.
-    const fs::path raw = makeRecording(tmp.path(), "scan.LAS");
+    // A raw recording named a.3DC.raw is processed as a recording: its last extension decides.
+    const fs::path raw = makeRecording(tmp.path(), "a.3DC.raw");
     fs::remove(root.cfgFile("layers.lcfg"));
     app->layerDialog().setFileChooser([&](QWidget*, const QString&, const QString&) {
         return QString::fromStdString(raw.string());
@@ -198,11 +198,11 @@ TEST_F(AppTest, ProcessCommandsGoThroughTheLayerDialogAndFileKindsFollowTheNames
               1);
     EXPECT_EQ(app->pointSize(), app->colorCfg().pointSize());
 
-    // a.3DC.raw is taken for a cloud file, which it is not: nothing starts, the title stays,
-    // and the cloud-file reader says why.
+    // scan.LAS is taken for a LAS file, which it is not: nothing starts, the title stays, and
+    // the LAS reader says why.
     const QString title = app->frame().windowTitle();
-    fs::copy_file(raw, tmp / "a.3DC.raw");
-    EXPECT_FALSE(app->processFile(3, (tmp / "a.3DC.raw").string()));
+    fs::copy_file(raw, tmp / "scan.LAS");
+    EXPECT_FALSE(app->processFile(3, (tmp / "scan.LAS").string()));
     QCoreApplication::processEvents();
     EXPECT_EQ(app->frame().windowTitle(), title);
     EXPECT_FALSE(app->store().layer(3).inUse);

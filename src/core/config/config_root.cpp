@@ -18,7 +18,13 @@ ConfigRoot ConfigRoot::fromEnvironment() {
 
 bool ConfigRoot::ensureCreated(MessageSink& sink) const {
     std::error_code ec;
-    if (std::filesystem::exists(root_, ec)) return true;
+    // A root that exists is the operator's, unless it holds neither folder: an empty folder
+    // (made by hand, or by a tool that only set QUARV_HOME up) is still a first start.
+    if (std::filesystem::exists(root_, ec)) {
+        if (!std::filesystem::is_directory(root_, ec)) return true;
+        if (std::filesystem::exists(cfgDir(), ec) || std::filesystem::exists(calDir(), ec))
+            return true;
+    }
     std::filesystem::create_directories(cfgDir(), ec);
     if (!ec) std::filesystem::create_directories(calDir(), ec);
     if (ec) {

@@ -35,10 +35,10 @@ public:
     std::filesystem::path calFile(const std::string& fileName) const { return calDir() / fileName; }
     std::filesystem::path pulseTemplatePath() const { return calFile(kPulseTemplateName); }
 
-    // On the very first start (root absent) create CFG/ and CAL/ with the shipped defaults.
-    // An existing root is left alone: a file the operator removed stays removed, and the
-    // system's own rules for a missing file apply. Returns false (with a message) when the
-    // folders cannot be created.
+    // On the very first start (root absent, or a folder holding neither CFG/ nor CAL/) create
+    // CFG/ and CAL/ with the shipped defaults. A root with either folder is left alone: a file the
+    // operator removed stays removed, and the system's own rules for a missing file apply. Returns
+    // false (with a message) when the folders cannot be created.
     bool ensureCreated(MessageSink& sink) const;
 
 private:

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 
 namespace quarv {
 
@@ -13,21 +14,10 @@ enum class ProcessRequest : std::uint8_t {
     FilterLayers = 4,     // the neighbour filters on every layer that waits for them
 };
 
-// How the Process command tells the kinds of file apart: case-sensitive substring tests, the
-// first that matches wins (so "a.3DC.raw" is a cloud file and "a.LAS" a raw recording).
-inline ProcessRequest requestForPath(const char* path) {
-    const auto contains = [path](const char* needle) {
-        for (const char* p = path; *p; ++p) {
-            const char* a = p;
-            const char* b = needle;
-            while (*a && *b && *a == *b) ++a, ++b;
-            if (!*b) return true;
-        }
-        return false;
-    };
-    if (contains(".las")) return ProcessRequest::ImportLas;
-    if (contains(".3DC")) return ProcessRequest::ProcessCloudFile;
-    return ProcessRequest::ProcessPlayback;
-}
+// How the Process command and quarv-cli tell the kinds of file apart: a file whose first four
+// bytes are "LASF" is a LAS file whatever its name; otherwise the last extension in any case
+// decides: ".las" LAS (its reader then says why it is not one), ".3dc" a cloud file, anything
+// else a raw recording. Only a regular file is looked into, so a FIFO never blocks the choice.
+ProcessRequest requestForPath(const std::filesystem::path& path);
 
 } // namespace quarv

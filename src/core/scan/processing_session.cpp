@@ -301,7 +301,14 @@ void ProcessingSession::filterLayers(bool refilterAll) {
         rec.filterPending = 0;
         engine_->refreshDisplay(l);
         notifier_.cloudChanged();
-        if (rec.neighbourFilter) {
+        if (rec.neighbourFilter && !engine_->layerHasScanLines(l)) {
+            // Every comparison would be a point with itself: say so instead of seeming to work.
+            const std::string name(rec.name.begin(),
+                                   std::find(rec.name.begin(), rec.name.end(), '\0'));
+            sink_.report(formatMessage("WARNING, Processing, clutter filter needs scan lines, "
+                                       "layer left as it is: %s",
+                                       name.c_str()));
+        } else if (rec.neighbourFilter) {
             engine_->buildLineTable(l);
             engine_->isolatedPointFilter(l);
             engine_->isolatedPointFilter(l);

@@ -156,6 +156,7 @@ bool ScanProcessor::openFile(const std::filesystem::path& path) {
     settings_.setRangeMax(layer.rangeMax);
     settings_.setSnrThreshold(layer.snrMin);
     layerLines_[currentLayer_] = lines_;
+    layerHasLines_[currentLayer_] = true;
 
     // A missing or short template leaves the shipped pulse shape in the processors: the run
     // goes ahead, but the operator must know the calibration folder is damaged.
@@ -171,6 +172,15 @@ bool ScanProcessor::openFile(const std::filesystem::path& path) {
         reader_.close();
         return false;
     }
+    // The search itself never leaves the record; the operator hears once per run when the
+    // window they set reaches outside it that far.
+    if (processing_.rangeMin() < 0.0)
+        sink_.report("WARNING, Processing, range window start clamped to 0 m, the start of the "
+                     "record");
+    if (mainProcessor_.windowEndClamped())
+        sink_.report(formatMessage("WARNING, Processing, range window end clamped to %.2f m, the "
+                                   "end of the record",
+                                   mainProcessor_.recordEndRange()));
     return reader_.readTrailer(temperatures_);
 }
 
@@ -355,6 +365,7 @@ bool ScanProcessor::rebuildFromCloudFile(CloudFile& file) {
     lines_ = scanner_.lines();
     shotsPerLine_ = digitizer_.pulsesPerRecord();
     layerLines_[currentLayer_] = lines_;
+    layerHasLines_[currentLayer_] = true;
 
     const double nWater = processing_.refractiveIndex();
     const double scale = file.cloudBlock().amplitudeScale;
@@ -387,6 +398,7 @@ bool ScanProcessor::importLas(LasFile& file) {
     fillLayerFromLas(file, store_, currentLayer_);
     // Imported points carry no scan lines: the clutter filters see one line.
     layerLines_[currentLayer_] = 1;
+    layerHasLines_[currentLayer_] = false;
     endOfLayer(currentLayer_);
     return true;
 }

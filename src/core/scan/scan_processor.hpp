@@ -99,6 +99,9 @@ public:
     std::uint32_t currentLayer() const { return currentLayer_; }
     std::uint32_t pointCounter() const { return pointCounter_; }
     std::uint32_t layerLines(std::uint32_t layer) const { return layerLines_[layer]; }
+    // False for a layer filled from a LAS file: its points carry no scan lines, so the clutter
+    // filters, which compare neighbours along and across lines, have nothing to work on.
+    bool layerHasScanLines(std::uint32_t layer) const { return layerHasLines_[layer]; }
     const LaserScanSettings& settings() const { return settings_; }
     const ScannerCfg& scanner() const { return scanner_; }
     const DigitizerCfg& digitizer() const { return digitizer_; }
@@ -170,6 +173,7 @@ private:
     std::chrono::steady_clock::time_point refreshTimer_{};
     MountRotation mount_;
     std::array<std::uint32_t, LAYER_COUNT> layerLines_{};
+    std::array<bool, LAYER_COUNT> layerHasLines_{true, true, true, true, true};
     NeighbourFilters filters_;
     std::filesystem::path templatePath_;
     std::vector<std::unique_ptr<ScanWorker>> workers_;

@@ -1,5 +1,7 @@
 #include "core/scanfile/file_info.hpp"
 
+#include "core/scanfile/windows1252.hpp"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -54,11 +56,11 @@ std::vector<std::string> fileInformationLines(const std::string& path, const Hea
     lines.push_back(path);
     lines.emplace_back();
     lines.push_back(type < std::size(kScanTypeTexts) ? kScanTypeTexts[type] : path);
-    lines.push_back(format("Sensor: \t\t%s", env.sensor().c_str()));
-    lines.push_back(format("Job: \t\t%s", env.job().c_str()));
-    lines.push_back(format("Scan Pos: \t%s", env.scanPos().c_str()));
+    lines.push_back(format("Sensor: \t\t%s", windows1252ToUtf8(env.sensor()).c_str()));
+    lines.push_back(format("Job: \t\t%s", windows1252ToUtf8(env.job()).c_str()));
+    lines.push_back(format("Scan Pos: \t%s", windows1252ToUtf8(env.scanPos()).c_str()));
     lines.push_back(format("Scan Num: \t%02d", int(env.scanNum())));
-    lines.push_back(format("Note: \t\t%s", env.note().c_str()));
+    lines.push_back(format("Note: \t\t%s", windows1252ToUtf8(env.note()).c_str()));
     lines.emplace_back();
     lines.push_back(format("Scan Size\t\t\t%d X %d", width, int(sc.lines())));
     lines.push_back(format("Az Start Opt\t\t%.3f deg", double(sc.azStartOpt())));

@@ -18,8 +18,9 @@ inline constexpr std::size_t kFileInfoLineCount = 30;
 // The gain as displayed: the code below 5, code × 100 for 5 to 8, code × 1000 from 9.
 int displayedGain(std::uint8_t gainCode);
 
-// The 30 lines for `path` from a header image. A scan type above 4 has no text of its own; its
-// line repeats the path line. Lines are not cut to any buffer width.
+// The 30 lines for `path` from a header image, in UTF-8 (the header's Windows-1252 text fields
+// decoded). A scan type above 4 has no text of its own; its line repeats the path line. Lines are
+// not cut to any buffer width.
 std::vector<std::string> fileInformationLines(const std::string& path, const HeaderImage& image);
 
 // Opens `path` with `reader` and closes it at once (only the header image is needed), then

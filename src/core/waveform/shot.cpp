@@ -134,20 +134,34 @@ void flag(std::string& out, const char* key, bool v) {
     out += v ? "\":true" : "\":false";
 }
 
+void none(std::string& out, const char* key) {
+    out += ",\"";
+    out += key;
+    out += "\":null";
+}
+
 } // namespace
 
 std::string shotJson(const ShotResult& r) {
     std::string out = "{";
     flag(out, "found", r.found);
-    integer(out, "rawPeakIndex", r.rawPeakIndex);
-    integer(out, "xcPeakIndex", r.xcPeakIndex);
-    number(out, "quadPeak", r.quadPeak, false);
-    number(out, "position", r.position, false);
-    number(out, "range", r.range, true);
-    integer(out, "amplitude", r.amplitude);
-    flag(out, "saturated", r.saturated);
-    number(out, "snr", r.snr, false);
-    number(out, "intensity", r.intensity, false);
+    if (r.found) {
+        integer(out, "rawPeakIndex", r.rawPeakIndex);
+        integer(out, "xcPeakIndex", r.xcPeakIndex);
+        number(out, "quadPeak", r.quadPeak, false);
+        number(out, "position", r.position, false);
+        number(out, "range", r.range, true);
+        integer(out, "amplitude", r.amplitude);
+        flag(out, "saturated", r.saturated);
+        number(out, "snr", r.snr, false);
+        number(out, "intensity", r.intensity, false);
+    } else {
+        // Without a return the peak's numbers describe nothing: they would be those of sample 0
+        // or of the last waveform that had one.
+        for (const char* key : {"rawPeakIndex", "xcPeakIndex", "quadPeak", "position", "range",
+                                "amplitude", "saturated", "snr", "intensity"})
+            none(out, key);
+    }
     number(out, "horPosRange", r.horPosRange, false);
     number(out, "horPos", r.horPos, false);
     number(out, "tempA", r.tempA, true);

@@ -46,7 +46,8 @@ bool processShot(PlaybackFile& reader, WaveformProcessor& processor, const ShotR
                  ShotResult& result, MessageSink& sink);
 
 // {"found":...,"rawPeakIndex":...,...} on one line: doubles with %.17g, 32-bit floats widened
-// and printed with %.9g, a value that is not a finite number as null.
+// and printed with %.9g, a value that is not a finite number as null. Without a return every
+// value of the peak (indices, position, range, amplitude, saturated, SNR, intensity) is null.
 std::string shotJson(const ShotResult& result);
 
 } // namespace quarv

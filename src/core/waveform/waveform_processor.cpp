@@ -23,13 +23,6 @@ int wholeFactor(double interpolation) {
     return static_cast<int>(interpolation);
 }
 
-// Truncation toward zero into 32 bits the way the x86 conversion does it: a value that does not
-// fit (or NaN) becomes the most negative integer.
-std::int32_t truncate32(double x) {
-    if (x > -2147483649.0 && x < 2147483648.0) return static_cast<std::int32_t>(x);
-    return std::numeric_limits<std::int32_t>::min();
-}
-
 std::int32_t clamp32(std::int64_t v) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(
         v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
@@ -182,17 +175,27 @@ bool WaveformProcessor::allocateBuffers() {
 void WaveformProcessor::computeSearchWindow() {
     // Range to a round-trip sample count: light covers cT metres in one raw sample; the index n
     // slows it, the factor 2 is the way back. Stored in 16 bits like the system's fields.
+    // A range so far out that its count does not fit 16 bits (about 916 m in water) is held at
+    // the record's end (or, below zero, before its start) instead of wrapping round into a
+    // window that holds nothing; windowEndClamped() tells the caller.
     const double cT = SPEED_OF_LIGHT_MPS * RAW_SAMPLE_PERIOD_S;
     const double n = processing_.refractiveIndex();
     const int samples = samplesPerPulse();
+    bool beyond = false;
     auto rawIndex = [&](double range) {
-        const std::uint32_t twice = static_cast<std::uint32_t>(truncate32(range * n / cT)) * 2u;
-        std::int16_t v = static_cast<std::int16_t>(static_cast<std::uint16_t>(twice));
+        beyond = false;
+        const double twice = 2.0 * std::trunc(range * n / cT);
+        if (std::isnan(twice)) return std::int16_t{0};
+        if (twice < -32768.0) return std::numeric_limits<std::int16_t>::min();
+        beyond = twice > 32767.0;
+        if (beyond) return static_cast<std::int16_t>(std::min(samples, 32767));
+        std::int16_t v = static_cast<std::int16_t>(twice);
         if (v > samples) v = static_cast<std::int16_t>(samples);
         return v;
     };
     rawStart_ = rawIndex(processing_.rangeMin());
     rawEnd_ = rawIndex(processing_.rangeMax());
+    endClamped_ = beyond;
     std::int64_t start = std::int64_t(rawStart_) * interp_ - 100;
     std::int64_t end = std::int64_t(rawEnd_) * interp_ + 100;
     // A start close to the record's beginning is moved to 20, not 0: the candidate test looks 27
@@ -201,6 +204,11 @@ void WaveformProcessor::computeSearchWindow() {
     const std::int64_t whole = std::int64_t(samples) * interp_;
     searchStart_ = clamp32(std::min(start, whole));
     searchEnd_ = clamp32(std::min(end, whole));
+}
+
+double WaveformProcessor::recordEndRange() const {
+    return samplesPerPulse() * SPEED_OF_LIGHT_MPS * RAW_SAMPLE_PERIOD_S /
+           (2.0 * processing_.refractiveIndex());
 }
 
 void WaveformProcessor::computeCorrelation(int from, int to) {

@@ -124,6 +124,10 @@ public:
     std::int32_t searchEnd() const { return searchEnd_; }
     std::int16_t rawStart() const { return rawStart_; }
     std::int16_t rawEnd() const { return rawEnd_; }
+    // The window's end lay beyond what the 16-bit sample count holds and was held at the end of
+    // the record, which lies recordEndRange() metres out.
+    bool windowEndClamped() const { return endClamped_; }
+    double recordEndRange() const;
     std::uint32_t xcPeakIndexCopy() const { return xcPeakIndexCopy_; }
     double quadPeakCopy() const { return quadPeakCopy_; }
     bool saturated() const { return saturated_; }
@@ -192,6 +196,7 @@ private:
     std::int32_t searchEnd_ = 0;
     std::int16_t rawStart_ = 0;
     std::int16_t rawEnd_ = 1500;
+    bool endClamped_ = false;
     std::uint32_t xcPeakIndexCopy_ = 0;
     double quadPeakCopy_ = 0.0;
     bool saturated_ = false;

@@ -7,8 +7,16 @@ namespace quarv {
 
 FileChooser standardFileChooser() {
     return [](QWidget* parent, const QString& caption, const QString& filter) {
-        return QFileDialog::getOpenFileName(parent, caption, QString(), filter, nullptr,
-                                            QFileDialog::ReadOnly);
+        // Recordings come from instruments and other systems as "SCAN.RAW" or "x.3dc": the
+        // filters must list every case. Qt's own dialog matches them without regard to case
+        // (the platform dialogs of some desktops do not), so it is always the one shown.
+        QFileDialog dialog(parent, caption, QString(), filter);
+        dialog.setOptions(QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().first();
     };
 }
 

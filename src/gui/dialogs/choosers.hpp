@@ -18,7 +18,7 @@ using FileChooser =
 // Returns the chosen colour, or an invalid QColor when the operator cancels.
 using ColorChooser = std::function<QColor(QWidget* parent, const QColor& initial)>;
 
-// QFileDialog::getOpenFileName with read-only files hidden from writing concerns.
+// An open-file dialog (read only) whose filters match names in any case.
 FileChooser standardFileChooser();
 // QColorDialog::getColor.
 ColorChooser standardColorChooser();

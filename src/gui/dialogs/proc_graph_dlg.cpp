@@ -25,6 +25,8 @@ ProcGraphDlg::ProcGraphDlg(const ConfigRoot& root, MessageSink& sink, QWidget* p
       chooseFile_(standardFileChooser()) {
     launch_ = [this](QWidget* owner, const std::string& path, double rangeEnd) {
         MFPulseDlg dlg(root_, sink_, path, rangeEnd, owner);
+        // The pulses analysed are those of the window shown here, not the file's own start.
+        dlg.setRangeStart(startEdit_.value());
         dlg.exec();
     };
     setWindowTitle(QStringLiteral("Processing Graphs Dialog"));

@@ -33,7 +33,8 @@ namespace quarv {
 // The Qt form of "3D Files (*.pek;*.raw)|*.pek;*.raw|".
 inline const char* const kGraphFileFilter = "3D Files (*.pek *.raw)";
 
-// Opens the matched-filter pulse dialog for a file and the current "End" value.
+// Opens the matched-filter pulse dialog for a file and the current "End" value (the standard
+// launcher also hands on the current "Proc Start").
 using PulseDialogLauncher =
     std::function<void(QWidget* parent, const std::string& path, double rangeEnd)>;
 

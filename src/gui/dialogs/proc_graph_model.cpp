@@ -21,8 +21,9 @@ double sampleStdDev(const std::vector<float>& v) {
 }
 
 // The window test of the dialogs: inside when min <= range < max, compared as 32-bit floats.
+// Written as a positive test so that a gap (NaN) is never inside.
 bool insideWindow(float range, double rangeMin, double rangeMax) {
-    return !(range < static_cast<float>(rangeMin) || range >= static_cast<float>(rangeMax));
+    return range >= static_cast<float>(rangeMin) && range < static_cast<float>(rangeMax);
 }
 
 std::int32_t truncatedHeight(float v) {
@@ -144,8 +145,10 @@ void ProcGraphModel::lineGroup(GroupView& group, double rangeMin, double rangeMa
     firstRecord_ = k * group_;
     const float azFactor = calibration_.azVoltToDegPos();
 
+    // A pulse's average needs its range inside the window in every one of the K records; one gap
+    // makes the average a gap too, never the mean of fewer ranges nor one with a range outside.
     std::vector<double> sum(p, 0.0);
-    std::vector<std::uint8_t> valid(p, 0);
+    std::vector<std::uint32_t> inside(p, 0);
     std::vector<float> validRanges;
     std::vector<float> range(p), intensity(p), angle(p);
     const std::span<std::int16_t> samples = sized(samples_, n);
@@ -156,7 +159,6 @@ void ProcGraphModel::lineGroup(GroupView& group, double rangeMin, double rangeMa
         std::fill(range.begin(), range.end(), kGap);
         std::fill(intensity.begin(), intensity.end(), kGap);
         std::fill(angle.begin(), angle.end(), kGap);
-        std::fill(valid.begin(), valid.end(), 0);
         if (haveRecord(record)) {
             float elevation = 0.0f;
             reader_.readLineAngles(static_cast<std::uint32_t>(record), azimuth, elevation);
@@ -174,15 +176,13 @@ void ProcGraphModel::lineGroup(GroupView& group, double rangeMin, double rangeMa
                 bool saturated = false, found = false;
                 processor_.processWaveform(samples.data(), r, horPos, tempA_, tempB_, amplitude,
                                            saturated, found);
-                if (found) {
+                if (found && insideWindow(r, rangeMin, rangeMax)) {
+                    range[i] = r;
+                    intensity[i] = amplitude;
+                    validRanges.push_back(r);
                     sum[i] += r;
-                    if (insideWindow(r, rangeMin, rangeMax)) {
-                        range[i] = r;
-                        intensity[i] = amplitude;
-                        validRanges.push_back(r);
-                    }
+                    ++inside[i];
                 }
-                valid[i] = found;
             }
         }
         // The first two shots of a line are not trusted: they repeat the third.
@@ -194,11 +194,10 @@ void ProcGraphModel::lineGroup(GroupView& group, double rangeMin, double rangeMa
     group.validRanges = validRanges.size();
     if (validRanges.size() >= 2) group.stdDev = sampleStdDev(validRanges);
 
-    if (p >= 3) sum[1] = sum[2], sum[0] = sum[1];
+    if (p >= 3) sum[1] = sum[2], sum[0] = sum[1], inside[1] = inside[2], inside[0] = inside[1];
     std::vector<float> average(p, kGap);
     for (std::uint32_t i = 0; i < p; ++i)
-        if (valid[i] && insideWindow(range[i], rangeMin, rangeMax))
-            average[i] = static_cast<float>(sum[i] / k);
+        if (inside[i] == k) average[i] = static_cast<float>(sum[i] / k);
     if (k > 1) group.average = std::move(average);
 }
 

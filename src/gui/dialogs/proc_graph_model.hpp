@@ -12,6 +12,9 @@
 //   - "peak XC" shows the correlation's height at the chosen peak (truncated), the number the
 //     field's name promises; the processor's own word for it is never written.
 //   - The standard deviation needs two valid ranges; with fewer the dialog says so in words.
+//   - "Ave" is a gap for a pulse whose range is missing or outside the window in any record of
+//     the group: an average of fewer records (or with a range outside) would be drawn as a
+//     range that no record measured.
 #pragma once
 
 #include "core/app/message_sink.hpp"

@@ -1,5 +1,6 @@
 #include "gui/scan/ranger_quarv.hpp"
 
+#include "core/scan/process_request.hpp"
 #include "core/scanfile/file_info.hpp"
 
 #include <cmath>
@@ -9,8 +10,7 @@ namespace {
 
 // Prepared LAS and cloud files are no recordings: the dialog does not open them for playback.
 bool isRecordingPath(const std::string& path) {
-    return !path.empty() && path.find(".las") == std::string::npos &&
-           path.find(".3DC") == std::string::npos;
+    return !path.empty() && requestForPath(path) == ProcessRequest::ProcessPlayback;
 }
 
 std::string plotName(std::size_t n) {

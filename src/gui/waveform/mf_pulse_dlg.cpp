@@ -32,7 +32,7 @@ MFPulseDlg::MFPulseDlg(const ConfigRoot& root, MessageSink& sink, const std::str
 
 void MFPulseDlg::process() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool ok = analyser_.analyse(path_, rangeEnd_, analysis_);
+    const bool ok = analyser_.analyse(path_, rangeEnd_, analysis_, 64, 4096, rangeStart_);
     QApplication::restoreOverrideCursor();
     if (!ok) return;
     const double ns = analysis_.interpolatedSampleNs;

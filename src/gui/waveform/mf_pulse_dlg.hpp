@@ -1,10 +1,11 @@
 // "Matched Filter Pulse Analysis" (MFPulseDlg): the stored pulse template against the pulses of
 // a recording. "Process" runs the analysis (see PulseAnalyser) over the file handed in by the
-// processing graphs dialog, within its current "End" range, and plots the template ("Plot-1")
-// over the normalised average of the strongest unsaturated returns ("Plot-2"), with the width of
-// each in the two text fields. "Done" closes. The template file is never written here.
+// processing graphs dialog, within its current "Proc Start" and "End" range, and plots the template
+// ("Plot-1") over the normalised average of the strongest unsaturated returns ("Plot-2"), with the
+// width of each in the two text fields. "Done" closes. The template file is never written here.
 //
 //   MFPulseDlg dlg(configRoot, sink, path, rangeEnd, parent);
+//   dlg.setRangeStart(rangeStart);
 //   dlg.exec();
 #pragma once
 
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <optional>
 #include <string>
 
 namespace quarv {
@@ -28,6 +30,10 @@ class MFPulseDlg : public QDialog {
 public:
     MFPulseDlg(const ConfigRoot& root, MessageSink& sink, const std::string& path, double rangeEnd,
                QWidget* parent = nullptr);
+
+    // The window's start: the processing graphs dialog's Start. Until it is set, the file's own
+    // minimum range.
+    void setRangeStart(double rangeStart) { rangeStart_ = rangeStart; }
 
     // "Process".
     void process();
@@ -40,6 +46,7 @@ public:
 private:
     PulseAnalyser analyser_;
     std::string path_;
+    std::optional<double> rangeStart_;
     double rangeEnd_;
     PulseAnalysis analysis_;
 

@@ -59,7 +59,7 @@ PulseAnalyser::PulseAnalyser(const ConfigRoot& root, MessageSink& sink)
 }
 
 bool PulseAnalyser::analyse(const std::string& path, double rangeEnd, PulseAnalysis& out,
-                            int maxPulses, int maxWaveforms) {
+                            int maxPulses, int maxWaveforms, std::optional<double> rangeStart) {
     out = PulseAnalysis{};
     if (!reader_.open(path)) return false;
     if (reader_.layoutOf() == RecordLayout::Peak) {
@@ -76,7 +76,7 @@ bool PulseAnalyser::analyse(const std::string& path, double rangeEnd, PulseAnaly
     PanTiltCfg panTilt;
     AttitudeBlock attitude;
     reader_.copyHeader(scanner, digitizer, processing, environment, calibration, panTilt, attitude);
-    out.rangeMin = processing.rangeMin();
+    out.rangeMin = rangeStart.value_or(processing.rangeMin());
     out.rangeMax = rangeEnd;
     processing.setRangeMin(out.rangeMin);
     processing.setRangeMax(out.rangeMax);

@@ -11,6 +11,7 @@
 #include "core/scanfile/playback_file.hpp"
 #include "core/waveform/waveform_processor.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,12 @@ class PulseAnalyser {
 public:
     PulseAnalyser(const ConfigRoot& root, MessageSink& sink);
 
-    // Processes up to `maxWaveforms` waveforms spread evenly over the recording, within the
-    // file's own minimum range and `rangeEnd`, and averages the `maxPulses` strongest returns.
-    // False (with a message) when the file cannot be read as waveforms.
+    // Processes up to `maxWaveforms` waveforms spread evenly over the recording, within
+    // `rangeStart` (the file's own minimum range when not given) and `rangeEnd`, and averages the
+    // `maxPulses` strongest returns. False (with a message) when the file cannot be read as
+    // waveforms.
     bool analyse(const std::string& path, double rangeEnd, PulseAnalysis& out, int maxPulses = 64,
-                 int maxWaveforms = 4096);
+                 int maxWaveforms = 4096, std::optional<double> rangeStart = std::nullopt);
 
 private:
     MessageSink& sink_;

@@ -61,7 +61,7 @@ TEST(SaveNames, ReplaceTheLastFourCharacters) {
         {"C:\\data\\scan01.raw", ".las", "C:\\data\\scan01.las"},
         {"/data/a.3DC", ".las", "/data/a.las"},
         {"/data/noext", ".xyz", "/data/n.xyz"},
-        {"ab", ".las", ".las"},
+        {"ab", ".las", "points.las"},
         {std::string(200, 'a'), ".las", std::string(127, 'a')}, // the 128-character path buffer
     };
     for (const auto& [path, ext, expected] : cases)

@@ -44,8 +44,8 @@ TEST_F(Processor, SearchWindowAndTemperatureCompensationFollowTheSetting) {
         // Exactly 48 is moved as well; 50 is kept.
         {{600, 1.0, 1.0, 74.5 * cT, 100.0}, 148, 600, 20, 600},
         {{600, 1.0, 1.0, 75.5 * cT, 100.0}, 150, 600, 50, 600},
-        // 2 x 17879 = 35758 does not fit 16 bits: it wraps to -29778 and leaves no window.
-        {{600, 4.0, 1.34, 0.0, 1000.0}, 0, -29778, 20, -29778 * 4 + 100},
+        // 2 x 17879 = 35758 does not fit 16 bits: it is held at the record's end.
+        {{600, 4.0, 1.34, 0.0, 1000.0}, 0, 600, 20, 2400},
         // A start past the record is held at N.
         {{100, 4.0, 1.34, 10.0, 12.0}, 100, 100, 300, 400},
     };
