@@ -11,7 +11,8 @@
 namespace quarv::test {
 
 void expectGolden(const std::string& name, const std::string& text) {
-    const std::filesystem::path file = std::filesystem::path(QUARV_SOURCE_DIR) / "tests/golden" / name;
+    const std::filesystem::path file =
+        std::filesystem::path(QUARV_SOURCE_DIR) / "tests/golden" / name;
     const char* update = std::getenv("QUARV_UPDATE_GOLDEN");
     if (update && std::string(update) == "1") {
         writeBytes(file, std::vector<std::uint8_t>(text.begin(), text.end()));
