@@ -122,7 +122,7 @@ TEST(SaveNames, ReplaceTheLastFourCharacters) {
         {"/data/noext", ".xyz", "/data/n.xyz"}, // no extension: four characters all the same
         {"ab", ".las", ".las"},
         {"", ".xyz", ".xyz"},
-        {std::string(200, 'a'), ".las", std::string(127, 'a')},
+        {std::string(200, 'a'), ".las", std::string(196, 'a') + ".las"}, // never cut
     };
     for (const auto& c : cases) EXPECT_EQ(defaultSaveName(c.path, c.ext), c.expected) << c.path;
 }
