@@ -2,6 +2,7 @@
 // as the Process command would, with the layer settings of layers.lcfg.
 #include "core/app/message_sink.hpp"
 #include "core/config/config_root.hpp"
+#include "gui/app/main_frame.hpp"
 #include "gui/app/quarv_app.hpp"
 #include "gui/viewer/gl_format.hpp"
 
@@ -39,7 +40,14 @@ int main(int argc, char** argv) {
                               QStringLiteral("ERROR, allocating the point layers!"));
         return 1;
     }
-    theApp.initInstance();
+    // Without OpenGL the workstation still opens, without its view: the header, the graphs,
+    // processing and the exports need none.
+    const bool openGl = quarv::openGlAvailable();
+    theApp.initInstance(true, openGl);
+    if (!openGl) {
+        QMessageBox::critical(&theApp.frame(), QStringLiteral("Error!"),
+                              QStringLiteral("OpenGL Choose Pixel Format"));
+    }
     if (args.size() == 2) theApp.processFile(0, args[1].toStdString());
     return app.exec();
 }

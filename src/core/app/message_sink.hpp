@@ -3,6 +3,7 @@
 // for the operator.
 #pragma once
 
+#include <cstdarg>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,7 +41,8 @@ public:
     void report(const std::string&) override {}
 };
 
-// printf-style formatting into the 128-character message buffer of the system.
+// printf-style formatting, as long as the text needs (paths and messages are never cut).
 std::string formatMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatMessageV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
 } // namespace quarv

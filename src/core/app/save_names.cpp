@@ -2,12 +2,6 @@
 
 namespace quarv {
 
-namespace {
-
-constexpr std::size_t kPathLimit = 127; // the 128-character buffer keeps its terminator
-
-} // namespace
-
 std::string defaultSaveName(const std::string& sourcePath, const std::string& extension) {
     std::string name = sourcePath.substr(0, sourcePath.size() >= 4 ? sourcePath.size() - 4 : 0);
     // A proposal must be a name the operator sees in the folder: leading dots would hide it, and
@@ -22,15 +16,8 @@ std::string defaultSaveName(const std::string& sourcePath, const std::string& ex
         name.erase(stem, visible - stem);
     }
     name += extension;
-    if (name.size() > kPathLimit) name.resize(kPathLimit);
     // Saving an imported LAS file as LAS would propose to overwrite the very file it came from.
-    if (name == sourcePath) {
-        const std::string tail = std::string(kExportSuffix) + extension;
-        name.resize(name.size() - extension.size());
-        if (name.size() + tail.size() > kPathLimit)
-            name.resize(kPathLimit > tail.size() ? kPathLimit - tail.size() : 0);
-        name += tail;
-    }
+    if (name == sourcePath) name.insert(name.size() - extension.size(), kExportSuffix);
     return name;
 }
 

@@ -1,5 +1,5 @@
 // Default file names of the Save commands: the processed recording's path with its last four
-// characters (the extension of "scan01.raw") replaced, within the 128-character path buffer.
+// characters (the extension of "scan01.raw") replaced. However long the path, it is kept whole.
 #pragma once
 
 #include <string>

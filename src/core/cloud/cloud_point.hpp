@@ -82,7 +82,10 @@ struct PointLayer {
     float rangeSeenMin = kStatReset, rangeSeenMax = -kStatReset;
     float rangeMin = 0, rangeMax = 0;
     float snrMin = 0;
-    std::array<char, 128> name{}; // file last processed into the layer
+    // The file last processed into the layer. Room for any path the system can open (PATH_MAX),
+    // so a name is never cut; a fixed buffer because the processing thread writes it while the
+    // operator's side may read it.
+    std::array<char, 4096> name{};
     std::uint8_t neighbourFilter = 1;
     double filterDistance = 0.05;
     std::uint8_t filterPending = 0;

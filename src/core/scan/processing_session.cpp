@@ -170,6 +170,15 @@ bool ProcessingSession::startProcessing(std::uint32_t layer) {
     return release(std::move(run));
 }
 
+void ProcessingSession::giveLayerDialogValues(std::uint32_t layer) {
+    LaserScanSettings completed = settings_;
+    completed.complete(averageWindow_, rangeMin_, rangeMax_, snrMin_);
+    PointLayer& l = store_.layer(std::min(layer, LAYER_COUNT - 1));
+    l.rangeMin = completed.rangeMin();
+    l.rangeMax = completed.rangeMax();
+    l.snrMin = completed.snrThreshold();
+}
+
 void ProcessingSession::requestFilter() {
     setRequest(ProcessRequest::FilterLayers);
     Run run;

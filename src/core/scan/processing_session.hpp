@@ -97,6 +97,11 @@ public:
         rangeMax_ = rangeMax;
     }
     void setSnrMin(float v) { snrMin_ = v; }
+    // The range gate byte of laserscan.cfg (the build dialog's "Perform Range Exclusion").
+    void setRangeGate(bool on) { settings_.setRangeGate(on ? 1 : 0); }
+    // Makes the dialog's window and SNR limit those of `layer`, from which a run takes them:
+    // with the range gate off the window is 0 to 100 m, as laserscan.cfg then records it.
+    void giveLayerDialogValues(std::uint32_t layer);
     std::uint32_t averageWindow() const { return averageWindow_; }
     float rangeMin() const { return rangeMin_; }
     float rangeMax() const { return rangeMax_; }

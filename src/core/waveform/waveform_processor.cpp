@@ -107,10 +107,9 @@ bool WaveformProcessor::loadPulseTemplate(const std::filesystem::path& path) {
 }
 
 void WaveformProcessor::report(const char* format, ...) {
-    char text[128];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    std::string text = formatMessageV(format, args);
     va_end(args);
     sink_.report(text);
 }

@@ -68,8 +68,7 @@ public:
     // the next allocateBuffers()/configure().
     void setRangeWindow(double rangeMin, double rangeMax);
 
-    // printf-style message through the sink (at most 127 characters); never waits for the
-    // operator.
+    // printf-style message through the sink, never cut; never waits for the operator.
     void report(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // On (the default): every waveform's correlation and interpolation are computed whole, for

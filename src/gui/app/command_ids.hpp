@@ -27,6 +27,9 @@ enum CommandId : int {
     ID_LAYER_STATISTICS = 32813,
     ID_EDIT_CFG = 32774,
     ID_DISPLAY_POINT_CLOUD = 32791,
+    // Edit menu entries of dialogs the command set had no way to open.
+    ID_BUILD_POINT_CLOUD = 32814, // "Build Point Cloud Dialog"
+    ID_COLOR_CFG = 32815,         // "Intensity / SNR Color CFG"
 };
 
 // The toolbar's buttons in order; 0 marks a separator.

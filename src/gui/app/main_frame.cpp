@@ -52,11 +52,19 @@ int pickModeOf(int id) {
 
 } // namespace
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+CMainFrame::CMainFrame(bool withView, QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("CMainFrame"));
     // The view is the client of the frame (the first pane's identifier in the original layout).
     view_.setObjectName(QStringLiteral("CChildView"));
-    setCentralWidget(&view_);
+    if (withView) {
+        setCentralWidget(&view_);
+    } else {
+        noView_.setText(QStringLiteral(
+            "No OpenGL: the point cloud cannot be shown.\nProcessing, file information, the "
+            "graphs and the exports work as usual."));
+        noView_.setAlignment(Qt::AlignCenter);
+        setCentralWidget(&noView_);
+    }
     createToolBar();
     createMenus();
     setStatusBar(&statusBar_);
@@ -134,6 +142,15 @@ void CMainFrame::createMenus() {
         }
         edit->addAction(QString::fromLatin1(caption))->setEnabled(false);
     }
+    // The settings and the build dialog, and the height colouring, keep their keys.
+    edit->addSeparator();
+    addCommand(edit, ID_EDIT_CFG, QStringLiteral("Edit CFG Parameters..."))
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    addCommand(edit, ID_COLOR_CFG, QStringLiteral("Intensity / SNR Color CFG..."));
+    addCommand(edit, ID_BUILD_POINT_CLOUD, QStringLiteral("Build Point Cloud..."));
+    edit->addSeparator();
+    addCommand(edit, ID_DISPLAY_POINT_CLOUD, QStringLiteral("Display Point Cloud"))
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
 
     QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
     QAction* showToolBar = addCommand(viewMenu, ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"));
@@ -148,12 +165,6 @@ void CMainFrame::createMenus() {
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     addCommand(help, ID_APP_ABOUT, QStringLiteral("&About quarv..."));
-
-    // The two commands that have neither a menu item nor a button are reached by keyboard.
-    addCommand(this, ID_EDIT_CFG, QStringLiteral("Edit CFG Parameters"))
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
-    addCommand(this, ID_DISPLAY_POINT_CLOUD, QStringLiteral("Display Point Cloud"))
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
 }
 
 QAction* CMainFrame::action(int id) const {

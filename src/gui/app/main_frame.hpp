@@ -1,12 +1,15 @@
 // CMainFrame: the single top-level window. It holds the menu, the toolbar of twelve buttons, the
 // progress status bar and, as its client, the OpenGL view. Every menu item and toolbar button is
 // a QAction carrying its command id; triggering one emits command(id) for the application.
+// Without OpenGL the frame is made without the view in it (a notice takes its place): the view
+// object exists, so the commands can address it, but it is never shown and makes no context.
 #pragma once
 
 #include "gui/app/prog_status_bar.hpp"
 #include "gui/viewer/child_view.hpp"
 
 #include <QActionGroup>
+#include <QLabel>
 #include <QMainWindow>
 #include <QToolBar>
 
@@ -17,9 +20,10 @@ namespace quarv {
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    explicit CMainFrame(QWidget* parent = nullptr);
+    explicit CMainFrame(bool withView = true, QWidget* parent = nullptr);
 
     CChildView& view() { return view_; }
+    bool hasView() const { return centralWidget() == &view_; }
     CProgStatusBar& progStatusBar() { return statusBar_; }
     QToolBar& toolBar() { return *toolBar_; }
 
@@ -40,6 +44,7 @@ private:
     void showModes();
 
     CChildView view_;
+    QLabel noView_;
     CProgStatusBar statusBar_;
     QToolBar* toolBar_ = nullptr; // owned by the window
     QActionGroup motionGroup_{this};

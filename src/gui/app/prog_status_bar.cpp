@@ -19,8 +19,10 @@ CProgStatusBar::CProgStatusBar(QWidget* parent) : QStatusBar(parent), pane0_(QSt
     progress_.setValue(0);
     progress_.setTextVisible(false);
     progress_.hide();
+    // A status tip (the pointer resting on a menu item or a toolbar button) hides the normal
+    // widgets while it shows; pane 1 is permanent so that a run's progress stays in view.
     addWidget(&pane0_);
-    addWidget(&pane1_);
+    addPermanentWidget(&pane1_);
 }
 
 void CProgStatusBar::setPaneText(int pane, const QString& text) {

@@ -1,6 +1,6 @@
 // The status bar of the main frame: two panes of 600 pixels and a progress bar (0..100) laid over
 // pane 1. The bar stays hidden until the first progress value arrives and stays visible after;
-// progress 0 shows the idle text "Ready".
+// progress 0 shows the idle text "Ready". Status tips take the place of pane 0 only.
 #pragma once
 
 #include <QHBoxLayout>

@@ -82,8 +82,8 @@ CChildView& CquarvApp::view() {
     return frame_->view();
 }
 
-void CquarvApp::initInstance(bool maximised) {
-    frame_ = std::make_unique<CMainFrame>();
+void CquarvApp::initInstance(bool maximised, bool openGl) {
+    frame_ = std::make_unique<CMainFrame>(openGl);
     connect(frame_.get(), &CMainFrame::command, this, &CquarvApp::onCommand);
     // The dialogs open over the main window.
     for (QDialog* d :
@@ -101,6 +101,7 @@ void CquarvApp::initInstance(bool maximised) {
     CChildView& v = frame_->view();
     v.setRenderer(renderer_.get());
     v.setDisplayMode(kDisplayPointCloud);
+    applyPointSize();
     notifier_.attach(&v, frame_.get());
 }
 
@@ -166,6 +167,12 @@ void CquarvApp::onCommand(int id) {
     case ID_DISPLAY_POINT_CLOUD:
         displayPointCloud();
         break;
+    case ID_COLOR_CFG:
+        colorSettings();
+        break;
+    case ID_BUILD_POINT_CLOUD:
+        buildPointCloud();
+        break;
     default:
         break; // the framework's own entries (toolbar and status bar toggles)
     }
@@ -185,10 +192,8 @@ void CquarvApp::processCommand() {
 }
 
 bool CquarvApp::processFile(std::uint32_t layer, const std::string& path) {
-    sourcePath_ = path.substr(0, 127);
-    // A run still in progress gets a second to finish; the preparation below stops it at its
-    // next line if it has not.
-    for (int i = 0; i < 10 && session_->isBusy(); ++i) QThread::msleep(100);
+    sourcePath_ = path;
+    waitWhileBusy();
 
     // The build dialog's values follow the layer, as in quarv-cli process, so laserscan.cfg
     // records the run and both programs turn a recording into the same points.
@@ -212,6 +217,12 @@ bool CquarvApp::processFile(std::uint32_t layer, const std::string& path) {
     frame_->setWindowTitle(QString::asprintf("Ombrel     %s", session_->filePath().c_str()));
     view().setHasCloud(true);
     return session_->startProcessing(layer);
+}
+
+void CquarvApp::waitWhileBusy() {
+    // A run still in progress gets a second to finish; the preparation that follows stops it at
+    // its next line if it has not.
+    for (int i = 0; i < 10 && session_->isBusy(); ++i) QThread::msleep(100);
 }
 
 bool CquarvApp::chooseSavePath(const QString& caption, const std::string& extension,
@@ -249,8 +260,31 @@ void CquarvApp::processingGraphs() {
 
 void CquarvApp::editCfgParameters() {
     if (cfgDlg_->exec() != QDialog::Accepted) return;
+    applyPointSize();
+}
+
+void CquarvApp::colorSettings() {
+    if (colorCfg_->exec() != QDialog::Accepted) return;
+    applyPointSize();
+}
+
+void CquarvApp::applyPointSize() {
     pointSize_ = colorCfg_->pointSize();
-    view().update();
+    view().setBasePointSize(pointSize_);
+}
+
+void CquarvApp::buildPointCloud() {
+    if (rangerQuarv_->exec() != QDialog::Accepted) return;
+    // The dialog's values win over the layer's for this run: the operator has just set them for
+    // this file. They become the layer's (and are kept in the layer list) because a run takes
+    // its window and limit from the layer it fills, and so that later re-filters of the layer
+    // and quarv-cli process use the same ones.
+    waitWhileBusy();
+    const std::uint32_t layer = session_->currentLayer();
+    session_->giveLayerDialogValues(layer);
+    writeLayerList(store_->layers(), LAYER_COUNT, root_, kLayerList);
+    const std::string file = session_->filePath();
+    processFile(layer, file);
 }
 
 void CquarvApp::displayPointCloud() {

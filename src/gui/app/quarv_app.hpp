@@ -47,8 +47,9 @@ public:
     ~CquarvApp() override;
 
     // Start-up: the main frame, shown maximised (or normal when `maximised` is false), its title,
-    // and the hand-over of the frame and the view to the processing side.
-    void initInstance(bool maximised = true);
+    // and the hand-over of the frame and the view to the processing side. Without `openGl` the
+    // frame shows no view (see CMainFrame); everything else works.
+    void initInstance(bool maximised = true, bool openGl = true);
 
     // Carries out the command `id` of the menu or toolbar.
     void onCommand(int id);
@@ -64,6 +65,10 @@ public:
     void saveXyz();
     void processingGraphs();
     void editCfgParameters();
+    void colorSettings();
+    // The build dialog on the prepared file; "Process Pt Cloud" runs it into the current layer
+    // with the dialog's range gate, window and SNR limit, which become the layer's.
+    void buildPointCloud();
     void displayPointCloud();
     void fileInformation();
     void layerStatistics();
@@ -89,6 +94,8 @@ public:
 
 private:
     void showMessage(const QString& text);
+    void waitWhileBusy();
+    void applyPointSize();
     bool chooseSavePath(const QString& caption, const std::string& extension, const QString& filter,
                         QString& path);
 
@@ -107,8 +114,8 @@ private:
     std::unique_ptr<CfgDlg> cfgDlg_;
     std::unique_ptr<ColorCFG> colorCfg_;
 
-    std::string sourcePath_;     // the recording chosen last, 127 characters at most
-    std::uint8_t pointSize_ = 0; // taken from the colour settings when the settings are saved
+    std::string sourcePath_;     // the recording chosen last, whole
+    std::uint8_t pointSize_ = 0; // the colour settings' point size, the view's base size
     SaveChooser chooseSave_;
 };
 

@@ -79,9 +79,9 @@ bool GlCloudRenderer::buildDisplayList() {
     const auto subCount = [&] { return static_cast<std::uint32_t>(drag.size()); };
 
     // The size in effect follows GL's rules: a layer point size of 0 is refused by glPointSize,
-    // so the size set before it stays (1 at the start of the list).
-    float current = 1.0f;
-    float pickCurrent = 1.0f; // the pick pass sets only the layer sizes
+    // so the size set before it stays (the base size at the start of the list).
+    float current = baseSize_;
+    float pickCurrent = baseSize_; // the pick pass sets only the layer sizes
     std::uint32_t n = 0;
     std::uint32_t runFirst = 0, dragFirst = 0;
     const auto closeRun = [&] {
@@ -161,6 +161,12 @@ bool GlCloudRenderer::ensurePickColours(std::uint32_t n) {
 void GlCloudRenderer::setSubsample(bool on, std::uint32_t budget) {
     subsample_ = on;
     budget_ = budget > 0 ? budget : 1;
+}
+
+void GlCloudRenderer::setBaseSize(float size) {
+    if (size == baseSize_) return;
+    baseSize_ = size;
+    core_.markDirty(); // the batches carry the sizes
 }
 
 std::uint32_t GlCloudRenderer::subsampleStride() const {

@@ -48,6 +48,11 @@ public:
     // The k of the subsample being drawn (1 = every point).
     std::uint32_t subsampleStride() const;
 
+    // The point size in effect at the start of the display data (1 unless set), which a layer
+    // with point size 0 keeps. Marks the display data for a rebuild when it changes.
+    void setBaseSize(float size);
+    float baseSize() const { return baseSize_; }
+
     // Drops the GL objects; call with the context current before it goes away.
     void releaseGl();
 
@@ -84,6 +89,7 @@ private:
     std::uint64_t vertexCapacity_ = 0;
     std::vector<Vertex> drag_; // the drag subsample on its way to dragVertices_, kept for reuse
     std::vector<Batch> renderBatches_, pickBatches_, dragBatches_;
+    float baseSize_ = 1.0f;
     bool subsample_ = false;
     std::uint32_t budget_ = kDragPointBudget;
     std::uint32_t dragBudget_ = kDragPointBudget; // the budget the subsample was made for

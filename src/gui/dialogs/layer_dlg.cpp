@@ -71,6 +71,9 @@ struct layerDlg::Row {
         filename.setObjectName(n + "filename");
         filename.setTextInteractionFlags(Qt::TextSelectableByMouse);
         filename.setMinimumWidth(200);
+        // A long path must not widen the dialog past the screen: the label shows what fits,
+        // its tooltip and a selection give the whole path.
+        filename.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
         grid.addWidget(&load, 0, 0);
         grid.addWidget(&enabled, 0, 1);
@@ -203,13 +206,7 @@ void layerDlg::loadFile(std::uint32_t layer) {
     const QString path =
         chooseFile_(this, QStringLiteral("Load File"), QString::fromLatin1(kLayerFileFilter));
     if (path.isEmpty()) return;
-    const std::string utf8 = path.toStdString();
-    if (utf8.size() > kChosenPathMax) {
-        sink_.report(
-            formatMessage("ERROR, Layer, file path longer than %zu characters!", kChosenPathMax));
-        return;
-    }
-    chosenPath_ = utf8;
+    chosenPath_ = path.toStdString();
     chosenLayer_ = layer < LAYER_COUNT ? layer : LAYER_COUNT - 1;
     fileChosen_ = true;
     performUpdates();

@@ -10,8 +10,7 @@
 //       if (dlg.chosenFile(layer, path)) { ... load path into layer ... }
 //   }
 //
-// Paths: chosenPath holds at most 127 characters (bytes of UTF-8). A longer path chosen with
-// "Load File" is refused with a message; the dialog then stays open with nothing chosen.
+// A path chosen with "Load File" is kept whole, however long.
 #pragma once
 
 #include "core/app/message_sink.hpp"
@@ -39,7 +38,6 @@ class CloudStore;
 
 // The Qt form of "3D Files (*.las;*.3DC;*.raw)|*.las;*.3DC;*.raw|".
 inline const char* const kLayerFileFilter = "3D Files (*.las *.3DC *.raw)";
-constexpr std::size_t kChosenPathMax = 127;
 
 class layerDlg : public QDialog {
     Q_OBJECT

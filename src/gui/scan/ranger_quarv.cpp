@@ -106,8 +106,16 @@ void RangerQuarv::activate() {
     const std::string path = session_.filePath();
     setWindowTitle(
         QString::fromStdString(formatMessage("Ombrel Dialog: Processing File: %s", path.c_str())));
-    if (!isRecordingPath(path) || !session_.openPlayback(path)) return;
-    processButton_.setEnabled(true);
+    const bool opened = isRecordingPath(path) && session_.openPlayback(path);
+    processButton_.setEnabled(opened);
+    if (!opened) {
+        // Nothing of an earlier file stays on show.
+        info_.setLines({});
+        linesGraph_.removePlots();
+        averageGraph_.removePlots();
+        stats_.setText(QStringLiteral("Statis"));
+        return;
+    }
     showValues();
     info_.setLines(fileInformationLines(path, session_.reader().headerImage()));
     slide_.axis().setMinimum(0);
@@ -128,7 +136,13 @@ void RangerQuarv::processPointCloud() {
     session_.setRangeWindow(static_cast<float>(startEdit_.value()),
                             static_cast<float>(endEdit_.value()));
     session_.setSnrMin(static_cast<float>(snrEdit_.value()));
+    session_.setRangeGate(rangeBox_.isChecked());
     accept();
+}
+
+void RangerQuarv::done(int result) {
+    session_.reader().close();
+    QDialog::done(result);
 }
 
 void RangerQuarv::showQuality(std::uint32_t g) {

@@ -6,9 +6,10 @@
 //
 // Each showing (activation) sets the controls from the session's values and opens the
 // session's prepared file for playback, which like every preparation stops a running line loop
-// before its next line. "Process Pt Cloud" hands the edited values to the session and accepts;
-// "Cancel" leaves them. The range gate byte of laserscan.cfg is only shown by the check box: a
-// click enables or disables the two range edits.
+// before its next line; "Process Pt Cloud" is enabled only when that recording opened. It hands
+// the edited values to the session, the "Perform Range Exclusion" box as the range gate byte of
+// laserscan.cfg, and accepts; "Cancel" leaves them (a click on the box only enables or disables
+// the two range edits). Closing the dialog either way closes its reader.
 //
 //   RangerQuarv dlg(session, sink, mainWindow);
 //   if (dlg.exec() == QDialog::Accepted) ... session.startProcessing(layer) ...
@@ -53,6 +54,8 @@ public:
     InfoList& infoList() { return info_; }
     QString statsText() const { return stats_.text(); }
     QPushButton& processButton() { return processButton_; }
+
+    void done(int result) override;
 
 protected:
     void showEvent(QShowEvent* event) override;

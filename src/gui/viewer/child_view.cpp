@@ -42,7 +42,16 @@ void CChildView::setRenderer(CloudRenderer* renderer) {
     releaseGl();
     gl_.reset();
     renderer_ = renderer;
-    if (renderer_) gl_ = std::make_unique<GlCloudRenderer>(*renderer_);
+    if (renderer_) {
+        gl_ = std::make_unique<GlCloudRenderer>(*renderer_);
+        gl_->setBaseSize(baseSize_);
+    }
+    update();
+}
+
+void CChildView::setBasePointSize(std::uint8_t size) {
+    baseSize_ = size > 0 ? static_cast<float>(size) : 1.0f;
+    if (gl_) gl_->setBaseSize(baseSize_);
     update();
 }
 

@@ -54,6 +54,10 @@ public:
     void setDisplayMode(int mode) { displayMode_ = mode; }
     int displayMode() const { return displayMode_; }
     void setHasCloud(bool has) { hasCloud_ = has; }
+    // The point size in pixels the view draws with where a layer sets none (its "Pt Size" 0):
+    // the colour settings' point size; 0 means 1.
+    void setBasePointSize(std::uint8_t size);
+    float basePointSize() const { return baseSize_; }
     bool hasCloud() const { return hasCloud_; }
 
     // The cloud changed: rebuild the display data at the next paint and redraw.
@@ -103,6 +107,7 @@ private:
     int displayMode_ = kDisplayPointCloud;
     int pickMode_ = kPickPointInfo;
     bool hasCloud_ = false;
+    float baseSize_ = 1.0f;
     bool dragging_ = false;
     const CloudPoint* firstPoint_ = nullptr;
     CloudPoint firstTarget_;  // a target's centroid, which is no slot of the store

@@ -1,5 +1,7 @@
 #include "gui/viewer/gl_format.hpp"
 
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
 #include <QSurfaceFormat>
 
 namespace quarv {
@@ -18,6 +20,17 @@ void setDefaultGlFormat() {
     format.setSamples(0);
     format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
     QSurfaceFormat::setDefaultFormat(format);
+}
+
+bool openGlAvailable() {
+    QOpenGLContext context;
+    if (!context.create()) return false;
+    QOffscreenSurface surface;
+    surface.setFormat(context.format());
+    surface.create();
+    if (!surface.isValid() || !context.makeCurrent(&surface)) return false;
+    context.doneCurrent();
+    return true;
 }
 
 } // namespace quarv

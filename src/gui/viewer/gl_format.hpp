@@ -8,4 +8,8 @@ namespace quarv {
 
 void setDefaultGlFormat();
 
+// Whether a context of the default format can be created and made current (needs the
+// QApplication). False on a display without OpenGL.
+bool openGlAvailable();
+
 } // namespace quarv
