@@ -1,7 +1,5 @@
 // The workstation as the operator meets it: start-up, the main frame, the commands, and a
 // recording processed into a layer and saved.
-#include "gl_support.hpp"
-
 #include "core/app/layer_statistics.hpp"
 #include "core/cloud/cloud_export.hpp"
 #include "core/scan/process_request.hpp"
@@ -15,25 +13,22 @@
 #include "gui/dialogs/layer_dlg.hpp"
 #include "gui/scan/ranger_quarv.hpp"
 #include "gui/scanfile/file_info_dlg.hpp"
+#include "gui_support.hpp"
 #include "support/golden.hpp"
 #include "support/recordings.hpp"
-#include "support/test_support.hpp"
 
 #include <QMenuBar>
 #include <QTest>
 #include <QToolBar>
-
-#include <gtest/gtest.h>
 
 namespace quarv::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct AppTest : testing::Test {
+struct AppTest : Home {
     void SetUp() override {
-        RecordingSink sink;
-        ASSERT_TRUE(root.ensureCreated(sink));
+        Home::SetUp();
         app = std::make_unique<CquarvApp>(root);
         app->sink().setPresenter([this](const QString& t) { reported.push_back(t); });
         app->initInstance(false);
@@ -58,8 +53,6 @@ struct AppTest : testing::Test {
                              v.pickMode(), v.displayMode(), v.hasCloud());
     }
 
-    TempDir tmp;
-    ConfigRoot root{tmp / "home"};
     std::unique_ptr<CquarvApp> app;
     std::vector<QString> reported; // what the core reported through the message sink
 };
@@ -116,7 +109,7 @@ TEST_F(AppTest, StartUpFrameCommandsAndStatusBar) {
 }
 
 TEST_F(AppTest, ProcessesARecordingIntoLayerOneAndSavesIt) {
-    const fs::path raw = makeRecording(tmp.path(), "scan01.raw");
+    const fs::path raw = makeRecording(dir.path(), "scan01.raw");
     ASSERT_TRUE(app->processFile(0, raw.string()));
     EXPECT_EQ(app->frame().windowTitle(), QStringLiteral("Ombrel     ") + raw.c_str());
     waitIdle();
@@ -125,26 +118,25 @@ TEST_F(AppTest, ProcessesARecordingIntoLayerOneAndSavesIt) {
     EXPECT_GT(store.countVisible(0, true), 100u);
     EXPECT_EQ(std::string(store.layer(0).name.data()), raw.string());
 
-    // The saved files are the exports of what the view holds.
+    // The saved files are the exports of what the view holds, under names taken from the
+    // recording's; the last save dialog is cancelled.
     NullSink quiet;
-    ASSERT_TRUE(exportLas(app->renderer(), tmp / "ref.las", quiet));
-    ASSERT_TRUE(exportXyz(app->renderer(), tmp / "ref.xyz", quiet));
-    std::vector<QString> proposed;
-    for (const char* ext : {"las", "xyz", ""}) { // the last save dialog is cancelled
-        app->setSaveChooser(
-            [&, ext](QWidget*, const QString&, const QString& p, const QString&, const QString&) {
-                proposed.push_back(p);
-                return *ext ? QString::fromStdString((tmp / "gui.").string() + ext) : QString();
-            });
-        app->frame().action(std::string(ext) == "xyz" ? ID_SAVE_XYZ : ID_SAVE_LAS)->trigger();
+    ASSERT_TRUE(exportLas(app->renderer(), dir / "ref.las", quiet) &&
+                exportXyz(app->renderer(), dir / "ref.xyz", quiet));
+    QStringList proposed;
+    for (const std::string ext : {"las", "xyz", ""}) {
+        app->setSaveChooser([&](QWidget*, const QString&, const QString& p, const QString&,
+                                const QString&) {
+            proposed << p;
+            return ext.empty() ? QString() : QString::fromStdString((dir / "gui.").string() + ext);
+        });
+        app->frame().action(ext == "xyz" ? ID_SAVE_XYZ : ID_SAVE_LAS)->trigger();
     }
-    EXPECT_EQ(proposed,
-              (std::vector<QString>{QString::fromStdString((tmp / "scan01.las").string()),
-                                    QString::fromStdString((tmp / "scan01.xyz").string()),
-                                    QString::fromStdString((tmp / "scan01.las").string())}));
-    EXPECT_EQ(readBytes(tmp / "gui.las"), readBytes(tmp / "ref.las"));
-    EXPECT_EQ(readBytes(tmp / "gui.xyz"), readBytes(tmp / "ref.xyz"));
-    EXPECT_FALSE(fs::exists(tmp / "scan01.las"));
+    EXPECT_EQ(describe(proposed, dir.path()),
+              "<dir>/scan01.las\n<dir>/scan01.xyz\n<dir>/scan01.las\n");
+    EXPECT_EQ(readBytes(dir / "gui.las"), readBytes(dir / "ref.las"));
+    EXPECT_EQ(readBytes(dir / "gui.xyz"), readBytes(dir / "ref.xyz"));
+    EXPECT_FALSE(fs::exists(dir / "scan01.las"));
 
     const auto stats = layerStatistics(store, 0);
     ASSERT_TRUE(stats.has_value());
@@ -162,23 +154,23 @@ TEST_F(AppTest, ProcessesARecordingIntoLayerOneAndSavesIt) {
 
 TEST_F(AppTest, ProcessCommandsGoThroughTheLayerDialogAndFileKindsFollowTheNames) {
     // A raw recording named .LAS is processed as a recording.
-    const fs::path raw = makeRecording(tmp.path(), "scan.LAS");
+    const fs::path raw = makeRecording(dir.path(), "scan.LAS");
     fs::remove(root.cfgFile("layers.lcfg"));
     app->layerDialog().setFileChooser([&](QWidget*, const QString&, const QString&) {
         return QString::fromStdString(raw.string());
     });
-    const auto answer = [&](int id, const std::function<void(layerDlg&)>& how) {
-        withModals([&] { app->onCommand(id); },
-                   [&](QWidget* w) { how(*qobject_cast<layerDlg*>(w)); });
+    const auto answer = [&](int id, const std::function<void(QWidget*)>& how) {
+        return withModals([&] { app->onCommand(id); }, how);
     };
-    answer(ID_PROCESS_RAW_PEAK, [](layerDlg& d) { d.reject(); }); // nothing happens
+    answer(ID_PROCESS_RAW_PEAK,
+           [](QWidget* w) { qobject_cast<layerDlg*>(w)->reject(); }); // nothing happens
     EXPECT_FALSE(fs::exists(root.cfgFile("layers.lcfg")) || app->view().hasCloud());
     // "Perform Updates" without a file: the layer list is written and the layers re-filtered.
-    answer(ID_PROCESS_ADD_FILE, [](layerDlg& d) { d.performUpdates(); });
+    answer(ID_PROCESS_ADD_FILE, [](QWidget* w) { qobject_cast<layerDlg*>(w)->performUpdates(); });
     EXPECT_TRUE(fs::exists(root.cfgFile("layers.lcfg")));
     EXPECT_EQ(app->session().request(), ProcessRequest::FilterLayers);
     EXPECT_FALSE(app->view().hasCloud());
-    answer(ID_PROCESS_TOOLBAR, [](layerDlg& d) { d.loadFile(2); }); // into layer 2
+    answer(ID_PROCESS_TOOLBAR, [](QWidget* w) { qobject_cast<layerDlg*>(w)->loadFile(2); });
     EXPECT_TRUE(app->view().hasCloud());
     waitIdle();
     EXPECT_GT(app->store().countVisible(2, true), 100u);
@@ -186,23 +178,20 @@ TEST_F(AppTest, ProcessCommandsGoThroughTheLayerDialogAndFileKindsFollowTheNames
 
     // File information shows that recording; Edit CFG takes the colour settings' point size.
     QStringList lines;
-    withModals([&] { app->onCommand(ID_FILE_INFO); },
-               [&](QWidget* w) {
-                   lines = qobject_cast<FileInfoDlg*>(w)->lines();
-                   static_cast<QDialog*>(w)->accept();
-               });
+    answer(ID_FILE_INFO, [&](QWidget* w) {
+        lines = qobject_cast<FileInfoDlg*>(w)->lines();
+        static_cast<QDialog*>(w)->accept();
+    });
     ASSERT_GE(lines.size(), 3);
     EXPECT_EQ(lines[2].toStdString(), raw.string());
-    EXPECT_EQ(withModals([&] { app->onCommand(ID_EDIT_CFG); },
-                         [](QWidget* w) { qobject_cast<CfgDlg*>(w)->accept(); }),
-              1);
+    EXPECT_EQ(answer(ID_EDIT_CFG, [](QWidget* w) { qobject_cast<CfgDlg*>(w)->accept(); }), 1);
     EXPECT_EQ(app->pointSize(), app->colorCfg().pointSize());
 
     // a.3DC.raw is taken for a cloud file, which it is not: nothing starts, the title stays,
     // and the cloud-file reader says why.
     const QString title = app->frame().windowTitle();
-    fs::copy_file(raw, tmp / "a.3DC.raw");
-    EXPECT_FALSE(app->processFile(3, (tmp / "a.3DC.raw").string()));
+    fs::copy_file(raw, dir / "a.3DC.raw");
+    EXPECT_FALSE(app->processFile(3, (dir / "a.3DC.raw").string()));
     QCoreApplication::processEvents();
     EXPECT_EQ(app->frame().windowTitle(), title);
     EXPECT_FALSE(app->store().layer(3).inUse);

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 
@@ -31,11 +33,62 @@ void typeValue(QDoubleSpinBox& edit, const QString& text) {
     QApplication::processEvents();
 }
 
+void typeValues(QWidget& root, const QString& assignments) {
+    for (const QString& a : assignments.split(' ', Qt::SkipEmptyParts)) {
+        QDoubleSpinBox* edit = spin(root, a.section('=', 0, 0));
+        ASSERT_TRUE(edit) << a.toStdString();
+        typeValue(*edit, a.section('=', 1));
+    }
+}
+
 void click(QAbstractButton& b) {
     // A check box takes clicks on its box and caption only.
     const bool box = qobject_cast<QCheckBox*>(&b) != nullptr;
     QTest::mouseClick(&b, Qt::LeftButton, {}, box ? QPoint(8, b.height() / 2) : QPoint());
     QApplication::processEvents();
+}
+
+int withModals(const std::function<void()>& trigger, const std::function<void(QWidget*)>& onModal) {
+    int seen = 0;
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w || !w->isVisible() || w->property("answeredByTest").toBool()) return;
+        // Marked while it is open: a long-lived dialog shown again is a new modal.
+        w->setProperty("answeredByTest", true);
+        if (auto* dialog = qobject_cast<QDialog*>(w))
+            QObject::connect(
+                dialog, &QDialog::finished, dialog,
+                [dialog] { dialog->setProperty("answeredByTest", false); },
+                Qt::SingleShotConnection);
+        ++seen;
+        onModal(w);
+    });
+    timer.start();
+    trigger();
+    timer.stop();
+    return seen;
+}
+
+std::vector<QString> messagesOf(const std::function<void()>& trigger, bool answerOk) {
+    std::vector<QString> texts;
+    withModals(trigger, [&](QWidget* w) {
+        if (auto* info = qobject_cast<PtCloudDlg*>(w))
+            texts.push_back(QStringList({info->windowTitle(), info->xyzText(), info->azElText(),
+                                         info->rangeText(), info->peakText()})
+                                .join(" | "));
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box) {
+            if (!qobject_cast<PtCloudDlg*>(w)) texts.push_back("<not a message box>");
+            static_cast<QDialog*>(w)->reject();
+            return;
+        }
+        texts.push_back(box->text());
+        QAbstractButton* b = box->button(answerOk ? QMessageBox::Ok : QMessageBox::Cancel);
+        (b ? b : box->button(QMessageBox::Ok))->click();
+    });
+    return texts;
 }
 
 std::string describeControls(QWidget& root) {
@@ -78,6 +131,63 @@ std::string describe(const Graph& g) {
 std::string describe(const QStringList& lines, const std::filesystem::path& dir) {
     QString out = lines.join("\n") + "\n";
     return out.replace(QString::fromStdString(dir.string()), "<dir>").toStdString();
+}
+
+std::map<QRgb, int> colourCounts(const QImage& image) {
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (const QRgb c = image.pixel(x, y) & 0xFFFFFF; c != 0) ++counts[c];
+    return counts;
+}
+
+ViewFixture::ViewFixture() {
+    PointLayer& layer = store->layer(0);
+    std::tie(layer.pointSize, layer.rangeMin, layer.rangeMax) =
+        std::tuple(std::uint8_t(1), 0.0f, 1000.0f);
+    store->setCurrentLayer(0);
+    view->setRenderer(renderer.get());
+    view->setHasCloud(true);
+    view->setTarget(0, 5, 0);
+    view->resetCamera();
+    view->resize(400, 300);
+    view->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+}
+
+CloudPoint& ViewFixture::add(float x, float y, float z, Rgb colour, std::uint32_t l) {
+    store->layer(l).inUse = 1;
+    CloudPoint& p = store->nextSlot(l);
+    p = CloudPoint{};
+    std::tie(p.x, p.y, p.z, p.color, p.valid, p.range) =
+        std::tuple(x, y, z, colour, std::uint8_t(1), 1.0f);
+    store->commit(l);
+    renderer->markDirty();
+    return p;
+}
+
+QPoint ViewFixture::pixelOf(const CloudPoint& p) const {
+    const WindowPoint w =
+        projectToWindow(view->camera(), view->width(), view->height(), {p.x, p.y, p.z});
+    EXPECT_TRUE(w.inside);
+    return {w.column, w.row};
+}
+
+void ViewFixture::moveToPixel(CloudPoint& p, std::optional<QPoint> pixel) const {
+    // Newton steps on the window position with numerical derivatives along world X and Z.
+    const QPoint goal = pixel.value_or(pixelOf(p));
+    const auto at = [&](float x, float z) {
+        return projectToWindow(view->camera(), view->width(), view->height(), {x, p.y, z});
+    };
+    for (int step = 0; step < 4; ++step) {
+        const WindowPoint w = at(p.x, p.z), wx = at(p.x + 1e-4f, p.z), wz = at(p.x, p.z + 1e-4f);
+        const double a = (wx.x - w.x) / 1e-4, b = (wz.x - w.x) / 1e-4;
+        const double c = (wx.y - w.y) / 1e-4, d = (wz.y - w.y) / 1e-4;
+        const double ex = goal.x() + 0.5 - w.x, ey = goal.y() + 0.5 - w.y, det = a * d - b * c;
+        if (std::fabs(det) < 1e-12) return;
+        p.x += static_cast<float>((d * ex - b * ey) / det);
+        p.z += static_cast<float>((-c * ex + a * ey) / det);
+    }
 }
 
 } // namespace quarv::test

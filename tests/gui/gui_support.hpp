@@ -1,16 +1,29 @@
-// Helpers of the dialog tests: controls found and used as an operator does, and what a dialog
-// shows written as text for golden transcripts.
+// Helpers of the GUI and GL tests: controls found and used as an operator does, modal boxes
+// answered, what a dialog shows written as text for golden transcripts, and a GL view of a small
+// cloud in a real store.
 #pragma once
 
+#include "core/app/message_sink.hpp"
+#include "core/cloud/cloud_renderer.hpp"
+#include "core/config/config_root.hpp"
 #include "gui/graph/graph.hpp"
+#include "gui/viewer/child_view.hpp"
+#include "support/test_support.hpp"
 
 #include <QAbstractButton>
 #include <QDoubleSpinBox>
+#include <QImage>
 #include <QStringList>
 
-#include <filesystem>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 inline void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
@@ -23,7 +36,15 @@ QAbstractButton* button(QWidget& root, const QString& caption);
 QDoubleSpinBox* spin(QWidget& root, const QString& objectName);
 // Types `text` over the edit's value and commits it by moving the focus on.
 void typeValue(QDoubleSpinBox& edit, const QString& text);
+// typeValue for each "objectName=text" of a space-separated list.
+void typeValues(QWidget& root, const QString& assignments);
 void click(QAbstractButton& b);
+// Runs trigger(); each modal widget that opens while it runs is handed to onModal, which must
+// close it. Returns the number of modal widgets seen.
+int withModals(const std::function<void()>& trigger, const std::function<void(QWidget*)>& onModal);
+// The texts of the modal boxes opened by trigger(), each answered with OK (or Cancel); the
+// Point Information dialog's texts joined by " | ".
+std::vector<QString> messagesOf(const std::function<void()>& trigger, bool answerOk = true);
 
 // Every named check box, button, edit and label with its state, in creation order.
 std::string describeControls(QWidget& root);
@@ -31,5 +52,34 @@ std::string describeControls(QWidget& root);
 std::string describe(const Graph& g);
 // The lines, with `dir` written as <dir>.
 std::string describe(const QStringList& lines, const std::filesystem::path& dir);
+// Pixels of each colour in a frame (black left out).
+std::map<QRgb, int> colourCounts(const QImage& image);
+
+// A configuration home in a temporary folder, and a transcript to compare with a golden.
+struct Home : ::testing::Test {
+    TempDir dir;
+    ConfigRoot root{dir.path() / "home"};
+    RecordingSink sink;
+    std::string shown;
+    void SetUp() override { ASSERT_TRUE(root.ensureCreated(sink)); }
+};
+
+struct ViewFixture {
+    // A view of 400 x 300 pixels showing layer 0 (in use, point size 1, range window wide open)
+    // of its own store, its camera centred on (0, 5, 0).
+    ViewFixture();
+    // Appends a visible point to layer l and returns its slot.
+    CloudPoint& add(float x, float y, float z, Rgb colour = {255, 255, 255}, std::uint32_t l = 0);
+    // The pixel (window coordinates) a one-pixel point at p covers under the current camera.
+    QPoint pixelOf(const CloudPoint& p) const;
+    // Moves p across the line of sight so that it lands in the middle of `pixel` (by default
+    // the one it is on).
+    void moveToPixel(CloudPoint& p, std::optional<QPoint> pixel = {}) const;
+    QImage frame() { return view->grabFramebuffer(); }
+
+    std::unique_ptr<CloudStore> store = std::make_unique<CloudStore>();
+    std::unique_ptr<CloudRenderer> renderer = std::make_unique<CloudRenderer>(*store);
+    std::unique_ptr<CChildView> view = std::make_unique<CChildView>();
+};
 
 } // namespace quarv::test

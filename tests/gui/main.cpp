@@ -1,17 +1,30 @@
-// Entry point of the dialog tests: an offscreen Qt application with the C locale, so that
-// numbers read and typed in spin boxes use a decimal point whatever the machine's locale.
+// Entry point of the GUI tests (offscreen) and of the GL tests, which need an X display
+// (xvfb-run) and the xcb platform since QOpenGLWidget cannot draw offscreen; listing the tests
+// needs neither. The C locale makes typed and shown numbers use a decimal point on any machine.
+#include "gui/viewer/gl_format.hpp"
+
 #include <QApplication>
 #include <QLocale>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-    // Test discovery runs the binary without the test's environment.
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QLocale::setDefault(QLocale::c());
     testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
+#ifdef QUARV_GL_TESTS
+    if (std::getenv("DISPLAY") == nullptr) {
+        std::fprintf(stderr, "The GL tests need an X display: run them under xvfb-run -a.\n");
+        return 1;
+    }
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    quarv::setDefaultGlFormat();
+#else
+    setenv("QT_QPA_PLATFORM", "offscreen", 0); // unless the caller chose a platform
+#endif
+    QLocale::setDefault(QLocale::c());
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
