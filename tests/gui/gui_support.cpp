@@ -3,13 +3,46 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
-#include <QTest>
 #include <QTimer>
 
 #include <cmath>
+#include <cstdlib>
+
+#ifdef QUARV_GL_TESTS
+#include "gui/viewer/gl_format.hpp"
+#endif
 
 namespace quarv::test {
+namespace {
+
+// The application of the tests, made once the tests run (listing them needs none). The GUI tests
+// draw offscreen; the GL tests need an X display (xvfb-run) and the xcb platform, as
+// QOpenGLWidget cannot draw offscreen. The C locale makes numbers use a decimal point.
+struct Application : ::testing::Environment {
+    void SetUp() override {
+#ifdef QUARV_GL_TESTS
+        ASSERT_TRUE(std::getenv("DISPLAY")) << "The GL tests need an X display: use xvfb-run -a.";
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        setDefaultGlFormat();
+#else
+        setenv("QT_QPA_PLATFORM", "offscreen", 0); // unless the caller chose a platform
+#endif
+        QLocale::setDefault(QLocale::c());
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override {
+        app.reset();
+    }
+    int argc = 1;
+    char name[6] = "tests";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QApplication> app;
+};
+[[maybe_unused]] const auto* application = ::testing::AddGlobalTestEnvironment(new Application);
+
+} // namespace
 
 QAbstractButton* button(QWidget& root, const QString& caption) {
     QList<QAbstractButton*> found;

@@ -8,22 +8,20 @@
 #include "core/config/config_root.hpp"
 #include "gui/graph/graph.hpp"
 #include "gui/viewer/child_view.hpp"
+#include "support/golden.hpp"
+#include "support/recordings.hpp"
 #include "support/test_support.hpp"
 
 #include <QAbstractButton>
 #include <QDoubleSpinBox>
 #include <QImage>
 #include <QStringList>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <map>
-#include <memory>
 #include <optional>
-#include <ostream>
-#include <string>
-#include <vector>
 
 inline void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';

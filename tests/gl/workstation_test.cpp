@@ -1,0 +1,385 @@
+// The workstation under a real GL context (Mesa under Xvfb): the main frame and its commands, a
+// recording processed into a layer and saved, the points drawn in their colours at each layer's
+// point size, the pick search round the cursor and what each pick mode does (golden transcripts).
+#include "core/app/layer_statistics.hpp"
+#include "core/cloud/cloud_export.hpp"
+#include "core/scan/process_request.hpp"
+#include "gui/app/about_dlg.hpp"
+#include "gui/app/command_ids.hpp"
+#include "gui/app/custom_events.hpp"
+#include "gui/app/main_frame.hpp"
+#include "gui/app/quarv_app.hpp"
+#include "gui/config/cfg_dlg.hpp"
+#include "gui/config/color_cfg.hpp"
+#include "gui/dialogs/layer_dlg.hpp"
+#include "gui/scan/ranger_quarv.hpp"
+#include "gui/scanfile/file_info_dlg.hpp"
+#include "gui_support.hpp"
+
+#include <QMenuBar>
+#include <QToolBar>
+
+#include <cmath>
+
+namespace quarv::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Counts = std::map<QRgb, int>;
+
+struct AppTest : Home {
+    std::unique_ptr<CquarvApp> app;
+    std::vector<QString> reported; // what the core reported through the message sink
+    void SetUp() override {
+        Home::SetUp();
+        app = std::make_unique<CquarvApp>(root);
+        app->sink().setPresenter([this](const QString& t) { reported.push_back(t); });
+        app->initInstance(false);
+        app->frame().resize(900, 600);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->frame()));
+    }
+    void waitIdle() {
+        for (int i = 0; i < 3000 && !app->session().waitUntilIdle(std::chrono::milliseconds(10));
+             ++i)
+            QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+    int answer(int id, const std::function<void(QWidget*)>& how) {
+        return withModals([&] { app->onCommand(id); }, how);
+    }
+    std::string messages(int id) {
+        std::string out;
+        for (const QString& m : messagesOf([&] { app->onCommand(id); }))
+            out += m.toStdString() + "\n";
+        return out;
+    }
+};
+
+TEST_F(AppTest, StartUpFrameCommandsAndStatusBar) {
+    CMainFrame& f = app->frame();
+    QString out = f.windowTitle() + "\n" + app->rangerQuarv().windowTitle() + "\n-- toolbar\n";
+    for (QAction* a : f.toolBar().actions())
+        out += a->isSeparator() ? "|\n"
+                                : QString("%1 %2 icon %3\n")
+                                      .arg(a->property("commandId").toInt())
+                                      .arg(a->toolTip())
+                                      .arg(!a->icon().isNull());
+    for (QAction* m : f.menuBar()->actions()) {
+        out += "-- menu " + m->text() + "\n";
+        for (QAction* a : m->menu()->actions())
+            if (!a->isSeparator()) out += a->text() + " " + a->shortcut().toString() + "\n";
+    }
+    out += "-- keys " + f.action(ID_EDIT_CFG)->shortcut().toString() + " " +
+           f.action(ID_DISPLAY_POINT_CLOUD)->shortcut().toString() + "\n";
+    const CChildView& v = app->view();
+    const auto modes = [&] {
+        return formatMessage("motion %d pick %d display %d cloud %d\n", v.motionMode(),
+                             v.pickMode(), v.displayMode(), v.hasCloud());
+    };
+    std::string log = out.toStdString() + modes();
+    CProgStatusBar& bar = f.progStatusBar();
+    for (int p : {-1, 37, 100, 0}) { // the first progress shows the bar, and it stays
+        if (p >= 0) QCoreApplication::postEvent(&f, new ProgressEvent(p));
+        QCoreApplication::processEvents();
+        log += formatMessage("progress %d: bar %d of %d-%d, hidden %d, pane '%s'\n", p,
+                             bar.progressBar().value(), bar.progressBar().minimum(),
+                             bar.progressBar().maximum(), bar.progressBar().isHidden(),
+                             bar.paneText(0).toStdString().c_str());
+    }
+    for (int id : kToolbarLayout) {
+        if (id == 0 || id == ID_PROCESS_TOOLBAR || id == ID_FILE_INFO || id == ID_LAYER_STATISTICS)
+            continue;
+        app->view().camera().zoom = 2;
+        f.action(id)->trigger();
+        log += formatMessage("%d checked %d zoom %g ", id, f.action(id)->isChecked(),
+                             v.camera().zoom) +
+               modes();
+    }
+    log += "statistics without a layer: " + messages(ID_LAYER_STATISTICS);
+    answer(ID_APP_ABOUT, [&](QWidget* w) {
+        log += "about: " + qobject_cast<CAboutDlg*>(w)->versionText().toStdString() + "\n";
+        static_cast<QDialog*>(w)->accept();
+    });
+    for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) { // as the shipped layer list has them
+        const PointLayer& layer = app->store().layer(l);
+        log += formatMessage("layer %u: size %u range %g-%g snr %g use %u points %u\n", l,
+                             layer.pointSize, layer.rangeMin, layer.rangeMax, layer.snrMin,
+                             layer.inUse, app->store().pointCount(l));
+    }
+    expectGolden("gl_main_frame.txt", log);
+}
+
+TEST_F(AppTest, ProcessesARecordingIntoLayerOneAndSavesIt) {
+    const fs::path raw = makeRecording(dir.path(), "scan01.raw");
+    ASSERT_TRUE(app->processFile(0, raw.string()));
+    EXPECT_EQ(app->frame().windowTitle(), QStringLiteral("Ombrel     ") + raw.c_str());
+    waitIdle();
+    const CloudStore& store = app->store();
+    EXPECT_TRUE(reported.empty()) << reported.front().toStdString();
+    EXPECT_TRUE(store.countVisible(0, true) > 100u && raw == store.layer(0).name.data());
+
+    // The saved files are the exports of what the view holds, under names taken from the
+    // recording's; the last save dialog is cancelled.
+    NullSink quiet;
+    ASSERT_TRUE(exportLas(app->renderer(), dir / "ref.las", quiet) &&
+                exportXyz(app->renderer(), dir / "ref.xyz", quiet));
+    QStringList proposed;
+    for (const std::string ext : {"las", "xyz", ""}) {
+        app->setSaveChooser([&](QWidget*, const QString&, const QString& p, const QString&,
+                                const QString&) {
+            proposed << p;
+            return ext.empty() ? QString() : QString::fromStdString((dir / "gui.").string() + ext);
+        });
+        app->frame().action(ext == "xyz" ? ID_SAVE_XYZ : ID_SAVE_LAS)->trigger();
+    }
+    EXPECT_EQ(describe(proposed, dir.path()),
+              "<dir>/scan01.las\n<dir>/scan01.xyz\n<dir>/scan01.las\n");
+    EXPECT_EQ(readBytes(dir / "gui.las"), readBytes(dir / "ref.las"));
+    EXPECT_EQ(readBytes(dir / "gui.xyz"), readBytes(dir / "ref.xyz"));
+    EXPECT_FALSE(fs::exists(dir / "scan01.las"));
+    const auto stats = layerStatistics(store, 0);
+    ASSERT_TRUE(stats.has_value());
+    EXPECT_EQ(messages(ID_LAYER_STATISTICS), layerStatisticsMessage(*stats) + "\n");
+
+    // Display Point Cloud (Ctrl+D): grey by height.
+    app->frame().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&app->frame()));
+    QTest::keyClick(&app->frame(), Qt::Key_D, Qt::ControlModifier);
+    for (std::uint32_t i = 0; i < store.pointCount(0); ++i) {
+        const CloudPoint& p = store.point(0, i);
+        ASSERT_TRUE(!p.valid || (p.color.r == p.color.g && p.color.g == p.color.b)) << i;
+    }
+}
+
+TEST_F(AppTest, ProcessCommandsGoThroughTheLayerDialogAndFileKindsFollowTheNames) {
+    // A raw recording named .LAS is processed as a recording.
+    const fs::path raw = makeRecording(dir.path(), "scan.LAS");
+    fs::remove(root.cfgFile("layers.lcfg"));
+    app->layerDialog().setFileChooser([&](QWidget*, const QString&, const QString&) {
+        return QString::fromStdString(raw.string());
+    });
+    answer(ID_PROCESS_RAW_PEAK, [](QWidget* w) { qobject_cast<layerDlg*>(w)->reject(); });
+    EXPECT_FALSE(fs::exists(root.cfgFile("layers.lcfg")) || app->view().hasCloud());
+    // "Perform Updates" without a file: the layer list is written and the layers re-filtered.
+    answer(ID_PROCESS_ADD_FILE, [](QWidget* w) { qobject_cast<layerDlg*>(w)->performUpdates(); });
+    EXPECT_TRUE(fs::exists(root.cfgFile("layers.lcfg")) && !app->view().hasCloud());
+    EXPECT_EQ(app->session().request(), ProcessRequest::FilterLayers);
+    answer(ID_PROCESS_TOOLBAR, [](QWidget* w) { qobject_cast<layerDlg*>(w)->loadFile(2); });
+    EXPECT_TRUE(app->view().hasCloud());
+    waitIdle();
+    EXPECT_TRUE(app->store().countVisible(2, true) > 100u && app->sourcePath() == raw.string());
+
+    // File information shows that recording; Edit CFG takes the colour settings' point size.
+    QStringList lines;
+    answer(ID_FILE_INFO, [&](QWidget* w) {
+        lines = qobject_cast<FileInfoDlg*>(w)->lines();
+        static_cast<QDialog*>(w)->accept();
+    });
+    EXPECT_EQ(lines.value(2).toStdString(), raw.string());
+    EXPECT_EQ(answer(ID_EDIT_CFG, [](QWidget* w) { qobject_cast<CfgDlg*>(w)->accept(); }), 1);
+    EXPECT_EQ(app->pointSize(), app->colorCfg().pointSize());
+
+    // a.3DC.raw is taken for a cloud file, which it is not: nothing starts, the title stays,
+    // and the cloud-file reader says why.
+    const QString title = app->frame().windowTitle();
+    fs::copy_file(raw, dir / "a.3DC.raw");
+    EXPECT_FALSE(app->processFile(3, (dir / "a.3DC.raw").string()));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(app->frame().windowTitle() == title && !app->store().layer(3).inUse);
+    EXPECT_FALSE(reported.empty());
+}
+
+QRgb rgb(int r, int g, int b) {
+    return static_cast<QRgb>((r << 16) | (g << 8) | b);
+}
+
+// A point well apart from the others, at column `slot` of a row across the view.
+CloudPoint& at(ViewFixture& f, int slot, Rgb colour, std::uint32_t layer = 0) {
+    CloudPoint& p = f.add(-0.35f + 0.07f * slot, 5, 0.02f, colour, layer);
+    f.moveToPixel(p);
+    return p;
+}
+
+TEST(GlView, LayerSizesTheHighlightAndSizeZero) {
+    for (const int size0 : {3, 0}) {
+        SCOPED_TRACE(size0);
+        ViewFixture s;
+        s.store->layer(0).pointSize = std::uint8_t(size0);
+        s.store->layer(1).pointSize = 5;
+        at(s, 0, {0, 0, 0}); // pick index 0 (black)
+        at(s, 1, {200, 10, 10});
+        at(s, 2, {255, 0, 1}); // the highlight colour: 8 x 8 whatever the layer's size
+        at(s, 3, {10, 200, 10});
+        at(s, 4, {10, 10, 200}).valid = 0;
+        at(s, 5, {200, 200, 10}, 1);
+        s.add(0.3f, 5, 0.1f, {50, 60, 70}, 2);
+        s.store->layer(2).inUse = 0; // never drawn
+        // glPointSize refuses 0: a layer of size 0 draws at the size set before it, 1 at the
+        // start and the highlight's 8 after a highlighted point.
+        const int before = size0 ? 9 : 1, after = size0 ? 9 : 64;
+        EXPECT_EQ(colourCounts(s.frame()), (Counts{{rgb(200, 10, 10), before},
+                                                   {rgb(255, 0, 1), 64},
+                                                   {rgb(10, 200, 10), after},
+                                                   {rgb(200, 200, 10), 25}}));
+        if (size0 == 0) continue;
+        // The runs behind it: the highlight splits layer 0's run; the pick pass keeps one run
+        // per layer at the layer's size.
+        using Batch = GlCloudRenderer::Batch;
+        const GlCloudRenderer& gl = *s.view->glRenderer();
+        EXPECT_EQ(gl.renderBatches(),
+                  (std::vector<Batch>{{0, 2, 3}, {2, 1, 8}, {3, 1, 3}, {4, 1, 5}}));
+        EXPECT_EQ(gl.pickBatches(), (std::vector<Batch>{{0, 4, 3}, {4, 1, 5}}));
+    }
+}
+
+TEST(GlView, RebuildsDrawOnlyTheCurrentPointsAndADragDrawsASubsample) {
+    // The vertex storage of a rebuild is reused while it is large enough and not four times too
+    // large: whichever way the cloud went, the frame shows the points of the store only.
+    ViewFixture s;
+    for (const int points : {9, 6, 2, 10}) { // reuse, new storage (below a quarter), grow
+        s.store->resetLayer(0);
+        s.renderer->markDirty();
+        at(s, 0, {0, 0, 0});
+        Counts expected;
+        for (int i = 1; i < points; ++i) {
+            at(s, i, {std::uint8_t(20 * i + points), 100, 100});
+            expected[rgb(20 * i + points, 100, 100)] = 1;
+        }
+        EXPECT_EQ(colourCounts(s.frame()), expected) << points;
+    }
+    // A drag turns the camera (10 pixels right: +3 degrees about Z) and draws a subsample of
+    // about 3 points (every 4th of 10: 0, 4 and 8); picking still sees every point.
+    CChildView& v = *s.view;
+    v.setMotionMode(kMotionRotate);
+    QTest::mousePress(&v, Qt::LeftButton, {}, {100, 100});
+    QMouseEvent move(QEvent::MouseMove, QPointF(110, 100), QPointF(), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(&v, &move);
+    EXPECT_TRUE(v.dragging() && v.glRenderer()->subsampling());
+    EXPECT_NEAR(v.camera().rotZ, 3.0f, 1e-5);
+    v.camera().rotZ = 0;
+    v.glRenderer()->setSubsample(true, 3);
+    EXPECT_EQ(colourCounts(s.frame()), (Counts{{rgb(90, 100, 100), 1}, {rgb(170, 100, 100), 1}}));
+    EXPECT_EQ(v.glRenderer()->subsampleStride(), 4u);
+    const QPoint third = s.pixelOf(s.store->point(0, 3));
+    EXPECT_EQ(v.pickIndexAt(third.x(), third.y()), 3);
+    QTest::mouseRelease(&v, Qt::LeftButton, {}, {110, 100});
+    EXPECT_FALSE(v.dragging() || v.glRenderer()->subsampling());
+    EXPECT_EQ(colourCounts(s.frame()).size(), 9u);
+}
+
+TEST(GlView, PickSearchReachAndScanOrder) {
+    // Index 0 (drawn black, never picked) and three points round a cursor position; the map
+    // shows which index a pick at each offset finds: rings of growing size up to 9 pixels,
+    // within a ring columns left to right, within a column window rows from the bottom up.
+    // The points are placed through the core's projection: under any camera (here turned,
+    // panned and zoomed, then the plain one) the drawn and picked pixels give the same map.
+    for (const bool turned : {true, false}) {
+        ViewFixture f;
+        OrbitCamera& cam = f.view->camera();
+        if (turned)
+            std::tie(cam.rotX, cam.rotY, cam.rotZ, cam.panA, cam.panB, cam.zoom) =
+                std::tuple(-20.0f, 10.0f, 30.0f, 0.1f, -0.05f, 1.5f);
+        const QPoint c(200, 150), offsets[] = {{-6, 6}, {-3, 0}, {2, 2}, {2, -2}};
+        for (const QPoint& o : offsets) f.moveToPixel(f.add(0, 5, 0), c + o);
+        std::string map;
+        for (int dy = -12; dy <= 12; ++dy, map += '\n')
+            for (int dx = -12; dx <= 12; ++dx) {
+                const std::int64_t i = f.view->pickIndexAt(c.x() + dx, c.y() + dy);
+                map += i < 0 ? '.' : char('0' + i);
+            }
+        expectGolden("gl_pick_map.txt", map);
+        f.view->setHasCloud(false); // no picks without a cloud
+        EXPECT_EQ(f.view->pickIndexAt(c.x() - 3, c.y()), -1);
+    }
+}
+
+// Double-clicks in pick modes, each with the boxes it opened and the mode after it.
+struct Picks : ViewFixture {
+    std::string log;
+    void click(int mode, QPoint at, const char* what, bool ok = true) {
+        view->setPickMode(mode);
+        log += formatMessage("mode %d, %s%s:", mode, what, ok ? "" : ", Cancel");
+        for (const QString& m :
+             messagesOf([&] { QTest::mouseDClick(view.get(), Qt::LeftButton, {}, at); }, ok))
+            log += " [" + m.toStdString() + "]";
+        const CloudPoint* first = view->firstPoint();
+        const OrbitCamera& cam = view->camera();
+        log += formatMessage(
+            " -> mode %d, first %s, target %g %g %g rotZ %g zoom %g\n", view->pickMode(),
+            first ? formatMessage("%g %g %g", first->x, first->y, first->z).c_str() : "none",
+            cam.target[0], cam.target[1], cam.target[2], cam.rotZ, cam.zoom);
+    }
+};
+
+TEST(GlView, MeasuringCentringAndTargetModes) {
+    // The pair (0, 0, 0) and (3, 4, 0), turned across the line of sight and seen whole.
+    Picks m;
+    m.add(0, 0, -50); // index 0
+    CloudPoint &pa = m.add(0, 0, 0), &pb = m.add(3, 4, 0);
+    OrbitCamera& cam = m.view->camera();
+    cam.setTarget(1.5f, 2, 0);
+    std::tie(cam.rotZ, cam.zoom) = std::tuple(90.0f, 8.0f);
+    const QPoint a = m.pixelOf(pa), b = m.pixelOf(pb);
+    m.click(kPickSecondPoint, b, "second point mode without a first point, b");
+    m.click(kPickSecondPoint, a, "a");
+    m.click(kPickFirstPoint, a, "a", false);
+    m.click(kPickFirstPoint, a, "a");
+    EXPECT_EQ(m.view->firstPoint(), &pa); // a reference to the slot
+    m.click(kPickSecondPoint, b, "b");
+    m.click(kPickSecondPoint, b + QPoint(0, 5), "near b");
+    // The drawn data still hold b, the layer no longer does (the filter just hid it).
+    pb.valid = 0;
+    ASSERT_FALSE(m.renderer->dirty());
+    m.click(kPickPointInfo, b, "b hidden but not yet redrawn");
+    pb.valid = 1;
+    m.renderer->markDirty();
+    std::tie(pb.azimuth, pb.elevation, pb.range, pb.snr, pb.peakPosition, pb.saturated) =
+        std::tuple(-12.345678f, 3.5f, 5.1234f, 41.6f, 123.45678f, std::uint8_t(1));
+    m.click(kPickPointInfo, b + QPoint(4, -3), "near b");
+    m.click(kPickCentre, b, "b");
+
+    // A wall of returns 1 cm apart at y = 5 m with two bright reflective discs at (-0.1, 0.05)
+    // and (0.1, -0.05), 3.5 cm in radius, then the same wall without them.
+    for (const bool discs : {true, false}) {
+        Picks w;
+        w.add(0, -5, 0); // index 0
+        for (int i = -20; i <= 20; ++i)
+            for (int k = -15; k <= 15; ++k) {
+                CloudPoint& p = w.add(i * 0.01f, 5, k * 0.01f);
+                p.amplitude = 100.0f + float((i * 7 + k * 3 + 40) % 15);
+                if (discs && (std::hypot(p.x + 0.1f, p.z - 0.05f) <= 0.035f ||
+                              std::hypot(p.x - 0.1f, p.z + 0.05f) <= 0.035f))
+                    p.amplitude = 500.0f;
+            }
+        const auto pixel = [&](float x, float z) {
+            CloudPoint p;
+            std::tie(p.x, p.y, p.z) = std::tuple(x, 5.0f, z);
+            return w.pixelOf(p);
+        };
+        w.click(kPickFirstTarget, pixel(discs ? -0.14f : 0.0f, discs ? 0.02f : 0.0f), "beside A");
+        if (discs) w.click(kPickSecondTarget, pixel(0.11f, -0.06f), "on B");
+        m.log += w.log;
+    }
+    expectGolden("gl_pick_modes.txt", m.log);
+}
+
+TEST(GlView, EventsFromTheProcessingSideReachTheView) {
+    ViewFixture f;
+    f.add(0, 5, 0.05f, {0, 0, 0}); // index 0 is black anyway
+    // A point arrives without anybody marking the renderer: the drawn data stay as they were.
+    f.add(0, 5, 0, {0, 255, 0});
+    f.store->takeChanged();
+    f.renderer->clearDirty();
+    EXPECT_TRUE(colourCounts(f.frame()).empty());
+    // WM_CLOUD_CHANGED rebuilds them; the target event moves the camera's centre.
+    QCoreApplication::postEvent(f.view.get(), new QEvent(cloudChangedEventType()));
+    QCoreApplication::postEvent(f.view.get(), new TargetEvent(1.0f, 2.0f, 3.0f));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.view->camera().target, (std::array<float, 3>{1, 2, 3}));
+    f.view->setTarget(0, 5, 0);
+    EXPECT_EQ(colourCounts(f.frame()), (Counts{{rgb(0, 255, 0), 1}}));
+}
+
+} // namespace
+} // namespace quarv::test
