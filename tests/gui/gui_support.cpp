@@ -17,11 +17,12 @@
 namespace quarv::test {
 namespace {
 
-// The application of the tests, made once the tests run (listing them needs none). The GUI tests
-// draw offscreen; the GL tests need an X display (xvfb-run) and the xcb platform, as
-// QOpenGLWidget cannot draw offscreen. The C locale makes numbers use a decimal point.
+// The tests' application, made when they run (listing them needs none). The GL tests need an X
+// display (xvfb-run) as QOpenGLWidget cannot draw offscreen; the C locale types decimal points.
 struct Application : ::testing::Environment {
     void SetUp() override {
+        static int argc = 1;
+        static char name[] = "tests", *argv[] = {name, nullptr};
 #ifdef QUARV_GL_TESTS
         ASSERT_TRUE(std::getenv("DISPLAY")) << "The GL tests need an X display: use xvfb-run -a.";
         setenv("QT_QPA_PLATFORM", "xcb", 1);
@@ -32,12 +33,6 @@ struct Application : ::testing::Environment {
         QLocale::setDefault(QLocale::c());
         app = std::make_unique<QApplication>(argc, argv);
     }
-    void TearDown() override {
-        app.reset();
-    }
-    int argc = 1;
-    char name[6] = "tests";
-    char* argv[2] = {name, nullptr};
     std::unique_ptr<QApplication> app;
 };
 [[maybe_unused]] const auto* application = ::testing::AddGlobalTestEnvironment(new Application);
@@ -67,11 +62,8 @@ void typeValue(QDoubleSpinBox& edit, const QString& text) {
 }
 
 void typeValues(QWidget& root, const QString& assignments) {
-    for (const QString& a : assignments.split(' ', Qt::SkipEmptyParts)) {
-        QDoubleSpinBox* edit = spin(root, a.section('=', 0, 0));
-        ASSERT_TRUE(edit) << a.toStdString();
-        typeValue(*edit, a.section('=', 1));
-    }
+    for (const QString& a : assignments.split(' ', Qt::SkipEmptyParts))
+        typeValue(*spin(root, a.section('=', 0, 0)), a.section('=', 1));
 }
 
 void click(QAbstractButton& b) {
@@ -107,17 +99,14 @@ int withModals(const std::function<void()>& trigger, const std::function<void(QW
 std::vector<QString> messagesOf(const std::function<void()>& trigger, bool answerOk) {
     std::vector<QString> texts;
     withModals(trigger, [&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
         if (auto* info = qobject_cast<PtCloudDlg*>(w))
             texts.push_back(QStringList({info->windowTitle(), info->xyzText(), info->azElText(),
                                          info->rangeText(), info->peakText()})
                                 .join(" | "));
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (!box) {
-            if (!qobject_cast<PtCloudDlg*>(w)) texts.push_back("<not a message box>");
-            static_cast<QDialog*>(w)->reject();
-            return;
-        }
-        texts.push_back(box->text());
+        else
+            texts.push_back(box ? box->text() : "<not a message box>");
+        if (!box) return static_cast<QDialog*>(w)->reject();
         QAbstractButton* b = box->button(answerOk ? QMessageBox::Ok : QMessageBox::Cancel);
         (b ? b : box->button(QMessageBox::Ok))->click();
     });

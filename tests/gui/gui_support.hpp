@@ -1,6 +1,5 @@
-// Helpers of the GUI and GL tests: controls found and used as an operator does, modal boxes
-// answered, what a dialog shows written as text for golden transcripts, and a GL view of a small
-// cloud in a real store.
+// Helpers of the GUI and GL tests: controls used as an operator does, modal boxes answered, what
+// a dialog shows as text for golden transcripts, and a GL view of a small cloud in a real store.
 #pragma once
 
 #include "core/app/message_sink.hpp"
@@ -14,8 +13,6 @@
 
 #include <QAbstractButton>
 #include <QDoubleSpinBox>
-#include <QImage>
-#include <QStringList>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -34,24 +31,21 @@ QAbstractButton* button(QWidget& root, const QString& caption);
 QDoubleSpinBox* spin(QWidget& root, const QString& objectName);
 // Types `text` over the edit's value and commits it by moving the focus on.
 void typeValue(QDoubleSpinBox& edit, const QString& text);
-// typeValue for each "objectName=text" of a space-separated list.
-void typeValues(QWidget& root, const QString& assignments);
+void typeValues(QWidget& root, const QString& assignments); // "objectName=text ..."
 void click(QAbstractButton& b);
-// Runs trigger(); each modal widget that opens while it runs is handed to onModal, which must
-// close it. Returns the number of modal widgets seen.
+// Runs trigger(); each modal widget opening meanwhile goes to onModal, which must close it.
+// Returns the number of modal widgets seen.
 int withModals(const std::function<void()>& trigger, const std::function<void(QWidget*)>& onModal);
-// The texts of the modal boxes opened by trigger(), each answered with OK (or Cancel); the
-// Point Information dialog's texts joined by " | ".
+// The texts of the boxes opened by trigger(), answered OK (or Cancel); Point Information's texts
+// joined by " | ".
 std::vector<QString> messagesOf(const std::function<void()>& trigger, bool answerOk = true);
 
 // Every named check box, button, edit and label with its state, in creation order.
 std::string describeControls(QWidget& root);
 // Every plot (points as key:value; long plots summarised) and cursor of a graph.
 std::string describe(const Graph& g);
-// The lines, with `dir` written as <dir>.
-std::string describe(const QStringList& lines, const std::filesystem::path& dir);
-// Pixels of each colour in a frame (black left out).
-std::map<QRgb, int> colourCounts(const QImage& image);
+std::string describe(const QStringList& lines, const std::filesystem::path& dir); // dir: <dir>
+std::map<QRgb, int> colourCounts(const QImage& image); // pixels of each colour but black
 
 // A configuration home in a temporary folder, and a transcript to compare with a golden.
 struct Home : ::testing::Test {
@@ -62,16 +56,15 @@ struct Home : ::testing::Test {
     void SetUp() override { ASSERT_TRUE(root.ensureCreated(sink)); }
 };
 
+// A 400 x 300 view of its own store's layer 0 (point size 1, range window wide open), centred on
+// (0, 5, 0).
 struct ViewFixture {
-    // A view of 400 x 300 pixels showing layer 0 (in use, point size 1, range window wide open)
-    // of its own store, its camera centred on (0, 5, 0).
     ViewFixture();
     // Appends a visible point to layer l and returns its slot.
     CloudPoint& add(float x, float y, float z, Rgb colour = {255, 255, 255}, std::uint32_t l = 0);
-    // The pixel (window coordinates) a one-pixel point at p covers under the current camera.
+    // The pixel a one-pixel point at p covers.
     QPoint pixelOf(const CloudPoint& p) const;
-    // Moves p across the line of sight so that it lands in the middle of `pixel` (by default
-    // the one it is on).
+    // Moves p across the line of sight into the middle of `pixel` (by default the one it is on).
     void moveToPixel(CloudPoint& p, std::optional<QPoint> pixel = {}) const;
     QImage frame() { return view->grabFramebuffer(); }
 
