@@ -33,6 +33,9 @@ struct Application : ::testing::Environment {
         QLocale::setDefault(QLocale::c());
         app = std::make_unique<QApplication>(argc, argv);
     }
+    void TearDown() override {
+        app.reset();
+    } // before the statics of Qt go
     std::unique_ptr<QApplication> app;
 };
 [[maybe_unused]] const auto* application = ::testing::AddGlobalTestEnvironment(new Application);
