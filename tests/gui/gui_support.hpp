@@ -1,6 +1,5 @@
 // Helpers of the GUI and GL tests: their application, controls used as an operator does, modal
-// boxes answered, what a dialog shows as text for golden transcripts, and a GL view of a small
-// cloud in a real store.
+// boxes answered, dialogs described for golden transcripts, and a GL view of a small cloud.
 #pragma once
 
 #include "core/app/message_sink.hpp"
@@ -27,10 +26,6 @@
 #include <cmath>
 #include <map>
 #include <optional>
-
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace quarv::test {
 
@@ -93,7 +88,7 @@ inline void click(QAbstractButton& b) {
 }
 
 // Runs trigger(); each modal widget opening meanwhile goes to onModal, which must close it.
-// Returns the number of modal widgets seen.
+// Returns how many there were.
 inline int withModals(const std::function<void()>& trigger,
                       const std::function<void(QWidget*)>& onModal) {
     int seen = 0;
@@ -190,8 +185,7 @@ struct Home : ::testing::Test {
     void SetUp() override { ASSERT_TRUE(root.ensureCreated(sink)); }
 };
 
-// A 400 x 300 view of its own store's layer 0 (point size 1, range window wide open), centred on
-// (0, 5, 0).
+// A 400 x 300 view of its own store's layer 0 (size 1, range window wide open) round (0, 5, 0).
 struct ViewFixture {
     std::unique_ptr<CloudStore> store = std::make_unique<CloudStore>();
     std::unique_ptr<CloudRenderer> renderer = std::make_unique<CloudRenderer>(*store);
@@ -230,8 +224,7 @@ struct ViewFixture {
         EXPECT_TRUE(w.inside);
         return {w.column, w.row};
     }
-    // Moves p across the line of sight into the middle of `pixel` (by default the one it is on):
-    // Newton steps with numerical derivatives along world X and Z.
+    // Moves p along world X and Z (Newton steps) into the middle of `pixel` (default: its own).
     void moveToPixel(CloudPoint& p, std::optional<QPoint> pixel = {}) const {
         const QPoint goal = pixel.value_or(pixelOf(p));
         for (int step = 0; step < 4; ++step) {
