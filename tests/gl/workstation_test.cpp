@@ -38,7 +38,8 @@ struct AppTest : Home {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->frame()));
     }
     void waitIdle() {
-        while (!app->session().waitUntilIdle(std::chrono::milliseconds(10)))
+        for (int i = 0; i < 3000 && !app->session().waitUntilIdle(std::chrono::milliseconds(10));
+             ++i)
             QCoreApplication::processEvents();
         QCoreApplication::processEvents();
     }
