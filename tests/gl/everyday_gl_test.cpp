@@ -1,7 +1,7 @@
 // The workstation in everyday use: a recording under a 300-character path through every command
 // that takes a path (on a frame without the GL view, as without OpenGL), and the Edit menu's
 // dialogs with what they change.
-#include "gl_support.hpp"
+#include "gui_support.hpp"
 
 #include "core/cloud/cloud_store.hpp"
 #include "core/scan/processing_session.hpp"
