@@ -1,0 +1,237 @@
+// Faults from outside: exports onto a file system that fills up or to a destination that vanished
+// or is a folder (the failure reported, the file already there kept byte for byte, no temporary
+// left behind), settings files that are FIFOs, recordings cut short anywhere in a line, a new file
+// started during a run, and many runs on one engine.
+#include "core/cloud/cloud_export.hpp"
+#include "core/cloud/cloud_test_util.hpp"
+#include "core/config/layer_list.hpp"
+#include "core/config/viewer_settings.hpp"
+#include "core/scan/laser_scan_settings.hpp"
+#include "core/scan/pipeline_fixtures.hpp"
+#include "core/waveform/waveform_processor.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <optional>
+#include <set>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quarv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Engine;
+using test::RecordingSpec;
+
+// Every file this process writes ends at `bytes`: a write beyond fails with EFBIG as one onto a
+// full file system fails with ENOSPC (SIGXFSZ ignored meanwhile).
+struct FileSizeLimit {
+    rlimit saved{};
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limited = saved;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+    }
+};
+
+std::set<std::string> namesIn(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename());
+    return names;
+}
+
+// Faults 0 and 1: the file system fills up after 1000 bytes or at once; 2: the folder is gone;
+// 3: a folder has the export's name. 3000 points are far past the stream buffers.
+TEST(ExportFault, ReportsAndLeavesTheExistingFileUntouched) {
+    auto store = std::make_unique<CloudStore>();
+    store->setCurrentLayer(1);
+    std::string xyz;
+    for (int i = 0; i < 3000; ++i) {
+        const CloudPoint& p = test::addPoint(*store, 1, {.x = 0.01f * i, .y = 0.001f * i, .z = 5});
+        char line[64];
+        std::snprintf(line, sizeof line, "%.6f %.6f %.6f\r\n", p.x, p.y, p.z);
+        xyz += line;
+    }
+    test::TempDir tmp;
+    for (const std::string kind : {"LAS", "XYZ"}) {
+        for (int fault = 0; fault < 4; ++fault) {
+            SCOPED_TRACE(kind + " fault " + std::to_string(fault));
+            const fs::path folder = tmp / (kind + std::to_string(fault)), target = folder / "s.x";
+            const fs::path path = fault == 2 ? tmp / kind / "x" : target;
+            const fs::path kept = fault == 3 ? target / "inside" : target;
+            fs::create_directories(kept.parent_path());
+            test::writeBytes(kept, {'k', '\n'});
+            const auto run = [&](MessageSink& sink) {
+                return kind == "LAS" ? exportLas(*store, path, sink)
+                                     : exportXyz(*store, path, sink);
+            };
+            RecordingSink sink;
+            {
+                std::optional<FileSizeLimit> limit;
+                if (fault < 2) limit.emplace(fault == 0 ? 1000 : 0);
+                EXPECT_FALSE(run(sink));
+            }
+            EXPECT_EQ(sink.messages(), std::vector<std::string>{"ERROR writing " + kind +
+                                                                " file: " + path.string()});
+            EXPECT_EQ(namesIn(folder), std::set<std::string>{"s.x"}) << "a temporary stayed";
+            EXPECT_EQ(test::readBytes(kept), (std::vector<std::uint8_t>{'k', '\n'}));
+            if (fault == 3) continue;
+            fs::create_directories(path.parent_path());
+            ASSERT_TRUE(run(sink)) << sink.last(); // with the fault gone the export goes through
+            const auto out = test::readBytes(path);
+            if (kind == "LAS")
+                EXPECT_EQ(out.size(), kLasPointOffset + 3000 * kLasRecordLength);
+            else
+                EXPECT_EQ(std::string(out.begin(), out.end()), xyz);
+            const mode_t mask = ::umask(0); // the permissions an ordinary create gives
+            ::umask(mask);
+            EXPECT_EQ(fs::status(path).permissions(), fs::perms(0666 & ~mask));
+        }
+    }
+}
+
+// In place of a settings file a FIFO reads as a missing file, instead of blocking for ever; a
+// read that blocks is freed by a writer attached to the FIFO, and the test fails.
+TEST(SpecialFiles, SettingsFilesThatAreFifosReadAsMissing) {
+    test::TempDir dir;
+    RecordingSink sink;
+    const ConfigRoot root(dir / "home");
+    ASSERT_TRUE(root.ensureCreated(sink));
+    std::array<PointLayer, LAYER_COUNT> layers{};
+    LaserScanSettings settings;
+    QuarvSettings viewer;
+    ColorSettings colours;
+    const std::pair<fs::path, std::function<bool()>> reads[] = {
+        {layerListPath(root, "layers"),
+         [&] { return readLayerList(layers.data(), LAYER_COUNT, root, "layers"); }},
+        {laserScanSettingsPath(root), [&] { return loadLaserScanSettings(root, settings); }},
+        {root.pulseTemplatePath(),
+         [&] { return WaveformProcessor(root, sink).templateComplete(); }},
+        {quarvSettingsPath(root),
+         [&] { return loadQuarvSettings(quarvSettingsPath(root), viewer); }},
+        {colorSettingsPath(root),
+         [&] { return loadColorSettings(colorSettingsPath(root), colours); }},
+    };
+    for (const auto& [file, read] : reads) {
+        fs::remove(file);
+        ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0) << file;
+        auto pending = std::async(std::launch::async, read);
+        if (pending.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << file << " blocked";
+            ::close(::open(file.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        EXPECT_FALSE(pending.get()) << file;
+    }
+    EXPECT_EQ(settings.bytes, LaserScanSettings::defaults().bytes);
+}
+
+// Every field of two point lists, the colour (which follows the layer's extent) optionally.
+void expectSamePoints(std::vector<CloudPoint> got, const std::vector<CloudPoint>& want,
+                      bool withColour = true) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        if (!withColour) got[i].color = want[i].color;
+        ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(CloudPoint)), 0) << "point " << i;
+    }
+}
+
+std::size_t entriesIn(const char* dir) {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
+}
+
+// A recording of 5 lines of 8 shots cut short at every kind of place in a line record (prefix
+// 0..17, elevation 18, azimuths 22..53, positions 54..117, words 118..149, waveforms from 150;
+// line 5 is the trailer): the run ends cleanly with exactly the points of the complete lines of
+// the whole recording. Between the cuts the whole recording and its LAS export give their layers
+// again, and no file handle or thread accumulates over the runs (memory: the sanitizer build's
+// leak checker).
+TEST(TruncatedRecording, CompleteLinesAreProcessedAndRepeatedRunsLeakNothing) {
+    RecordingSpec spec;
+    spec.shots = 8, spec.lines = 5, spec.samples = 300;
+    spec.rangeOf = [](int line, int shot) { return 4.0 + 0.3 * line + 0.05 * shot; };
+    Engine e(2);
+    const fs::path whole = e.path("whole.raw"), part = e.path("part.raw"), las = e.path("w.las");
+    ASSERT_TRUE(test::writeRecording(whole, spec));
+    ASSERT_TRUE(e.process(whole, 0) && exportLas(*e.store, las, e.sink) && e.process(las, 3));
+    const auto all = e.points(0), fromLas = e.points(3);
+    ASSERT_EQ(all.size(), 40u);
+    ASSERT_EQ(fromLas.size(), 40u);
+    const std::size_t fds = entriesIn("/proc/self/fd"), threads = entriesIn("/proc/self/task");
+    const std::size_t lineBytes = 22 + 4 * 8 + 8 * (12 + 2 * 300);
+    const std::pair<int, std::size_t> cuts[] = {
+        {2, 7}, {3, 30}, {1, 60}, {4, 3000}, {3, 0}, {4, lineBytes - 2}, {5, 6}, {2, 151}};
+    for (const auto& [line, into] : cuts) {
+        SCOPED_TRACE(testing::Message() << "cut " << into << " bytes into line " << line);
+        for (std::uint32_t l : {0, 1, 3}) e.openWindow(l); // a run leaves the extent it saw
+        fs::copy_file(whole, part, fs::copy_options::overwrite_existing);
+        fs::resize_file(part, kScanHeaderSize + line * lineBytes + into);
+        ASSERT_TRUE(e.process(part, 1)) << "the run must end";
+        EXPECT_TRUE(e.sink.messages().empty()) << e.sink.last();
+        EXPECT_FALSE(e.session->isBusy());
+        expectSamePoints(e.points(1), {all.begin(), all.begin() + line * 8}, false);
+        EXPECT_EQ(e.session->engine().lines(), static_cast<std::size_t>(line));
+        ASSERT_TRUE(e.process(whole, 0) && e.process(las, 3));
+        expectSamePoints(e.points(0), all);
+        expectSamePoints(e.points(3), fromLas);
+    }
+    EXPECT_EQ(entriesIn("/proc/self/fd"), fds) << "a file handle is left open";
+    EXPECT_EQ(entriesIn("/proc/self/task"), threads) << "threads are created per run";
+}
+
+// Two recordings told apart by amplitude; the first spreads its ranges over 3 to 6.5 m, so the
+// range window it leaves in a layer lets the second, at 5 m, through.
+RecordingSpec recording(std::uint16_t lines, bool first) {
+    RecordingSpec r;
+    r.shots = 6, r.lines = lines, r.samples = 300;
+    r.rangeOf = [first](int, int shot) { return first ? 3.0 + 0.7 * shot : 5.0; };
+    r.amplitudeOf = [first](int, int) { return first ? 700.0 : 200.0; };
+    return r;
+}
+
+// A second file started while the first one's run is held before a given line: its run takes
+// every one of its points, numbered from 0, and its layer holds no point of the first file,
+// whether it fills the layer the first run was filling or another.
+TEST(NewFileDuringARun, LosesNoPointOfTheNewRunAndNeverMixesRuns) {
+    const std::pair<int, std::uint32_t> cases[] = {{0, 0}, {9, 0}, {5, 2}};
+    for (const auto& [heldBeforeLine, layer] : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "held before line " << heldBeforeLine << ", layer " << layer);
+        test::HoldAtProgress hold((heldBeforeLine + 1) * 10); // 10 lines: line k posts (k + 1) x 10
+        Engine e(0);
+        e.start(2, &hold);
+        ASSERT_TRUE(test::writeRecording(e.path("first.raw"), recording(10, true)));
+        ASSERT_TRUE(test::writeRecording(e.path("second.raw"), recording(7, false)));
+        const auto start = [&](const char* file, std::uint32_t l) {
+            e.session->setRequest(ProcessRequest::ProcessPlayback);
+            return e.session->openPlayback(e.path(file)) && e.session->startProcessing(l);
+        };
+        ASSERT_TRUE(start("first.raw", 0) && hold.waitHeld() && start("second.raw", layer));
+        hold.release();
+        ASSERT_TRUE(e.session->waitUntilIdle(std::chrono::seconds(60)));
+        const auto points = e.points(layer);
+        ASSERT_EQ(points.size(), 7u * 6u);
+        for (std::size_t i = 0; i < points.size(); ++i)
+            EXPECT_TRUE(points[i].amplitude < 450 && std::abs(points[i].range - 5.0f) < 0.3f &&
+                        points[i].sequence == i && points[i].line == i / 6)
+                << "point " << i;
+        const auto first = e.points(0); // the first run ends after the line it was held before
+        EXPECT_EQ(first.size(), layer ? std::size_t(heldBeforeLine + 1) * 6u : points.size());
+        for (const auto& p : first) EXPECT_EQ(p.amplitude > 450, layer != 0);
+    }
+}
+
+} // namespace
+} // namespace quarv
