@@ -1,6 +1,6 @@
 // The point store and the renderer's layer operations (palette, filter, colourings, enumeration,
-// bounds) with the XYZ export, as one transcript over generated layers; the rank colouring against
-// a comparison sort; and the store filled and read at once.
+// bounds, reset, a full layer) as one transcript over generated layers; and the store filled and
+// read at once.
 #include "core/app/message_sink.hpp"
 #include "core/cloud/cloud_export.hpp"
 #include "core/cloud/cloud_renderer.hpp"
@@ -72,13 +72,12 @@ TEST(CloudView, LayerOperationsTranscript) {
     PointLayer& layer = store.layer(2);
     layer.colorFrom = {0, 0, 40}, layer.colorTo = {250, 100, 40};
     layer.rangeMin = 2.75f, layer.rangeMax = 7.75f, layer.snrMin = 4;
-    for (const std::uint32_t mode : {0u, kColorBySnrRank, kColorByAmplitudeRank}) {
+    for (const auto& [mode, name] : {std::pair{0u, "by range"},
+                                     {kColorBySnrRank, "by SNR rank"},
+                                     {kColorByAmplitudeRank, "by amplitude rank"}}) {
         layer.colorMode = mode;
         renderer.colorize(2);
-        colours(mode == 0                 ? "by range"
-                : mode == kColorBySnrRank ? "by SNR rank"
-                                          : "by amplitude rank",
-                2);
+        colours(name, 2);
     }
     for (const std::uint8_t show : {0, 1}) {
         layer.showSaturated = show;
@@ -122,15 +121,6 @@ TEST(CloudView, LayerOperationsTranscript) {
     ASSERT_EQ(renderer.fillSelectList(), n);
     for (std::uint32_t i = 0; i < n; ++i)
         EXPECT_EQ(renderer.selectList()[i], renderer.pointAtPickIndex(i));
-    test::TempDir dir;
-    RecordingSink sink;
-    ASSERT_TRUE(exportXyz(store, dir / "out.xyz", sink));
-    const auto xyz = test::readBytes(dir / "out.xyz");
-    std::string text(xyz.begin(), xyz.end());
-    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
-        text.replace(at, 2, " <CRLF>|");
-    t.put("xyz:", text);
-    EXPECT_TRUE(sink.messages().empty());
 
     // Rank colouring of 1000 keys of both signs, zeros and many magnitudes: 1000 / 256 = 3.9
     // rounds to runs of 4 + 1 ranks a colour.
@@ -158,16 +148,9 @@ TEST(CloudView, LayerOperationsTranscript) {
     test::expectGolden("cloud_view_layers.txt", t.str());
 }
 
-TEST(CloudView, ZeroedPagesAreAlignedAndRefuseImpossibleSizes) {
-    ZeroedPages block((std::size_t{2} << 20) + 1);
-    ASSERT_NE(block.data(), nullptr);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block.data()) % (std::size_t{2} << 20), 0u);
-    EXPECT_EQ(ZeroedPages(SIZE_MAX).data(), nullptr);
-}
-
 // One thread fills a layer as the pipeline does (with filter and colouring every few thousand
-// points) while this one enumerates, picks, takes bounds and exports: every point a reader
-// reaches is complete and every export is a self-consistent file. Run under TSan.
+// points) while this one enumerates, picks and exports: every point a reader reaches is complete
+// and every export is a self-consistent file. Run under TSan.
 TEST(CloudStoreConcurrency, ReadersSeeOnlyCompletePointsWhileALayerFills) {
     test::TempDir dir;
     CloudStore store;
@@ -175,8 +158,7 @@ TEST(CloudStoreConcurrency, ReadersSeeOnlyCompletePointsWhileALayerFills) {
     store.setCurrentLayer(1);
     addPoint(store, 1, {.x = -1, .range = 5.0f});
     store.setCurrentLayer(2);
-    store.layer(2).rangeMax = 1e9f;
-    store.layer(2).colorMode = kColorByAmplitudeRank;
+    store.layer(2).rangeMax = 1e9f, store.layer(2).colorMode = kColorByAmplitudeRank;
     constexpr std::uint32_t kPoints = 20000;
     std::atomic<bool> done{false};
     std::thread filler([&] {
@@ -199,9 +181,7 @@ TEST(CloudStoreConcurrency, ReadersSeeOnlyCompletePointsWhileALayerFills) {
             (void)p.loadColor();
             consistent = consistent && (l != 2 || (p.y == 2.0f * p.x && p.z == 0.5f));
         });
-        EXPECT_LT(renderer.bounds().maxX, 0.25f * kPoints);
-        ASSERT_NE(renderer.pointAtPickIndex(0), nullptr);
-        EXPECT_EQ(renderer.pointAtPickIndex(0)->x, -1.0f);
+        ASSERT_EQ(renderer.pointAtPickIndex(0)->x, -1.0f);
         ASSERT_TRUE(exportLas(store, dir / "live.las", quiet));
         LasFile las;
         ASSERT_TRUE(las.openRead(dir / "live.las", quiet));
