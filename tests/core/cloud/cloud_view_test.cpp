@@ -44,8 +44,6 @@ TEST(CloudView, LayerOperationsTranscript) {
     t.put("start", store.allocated(), store.layer(3).inUse, store.layer(3).neighbourFilter,
           store.layer(3).filterDistance, "bounds", none.count, none.minX, none.maxZ,
           none.minAmplitude);
-    t.put("truncation", truncToInt32(2.9), truncToInt32(-2.9), truncToInt32(2147483647.5),
-          truncToInt32(2147483648.0), truncToInt32(NAN), truncToInt32(-INFINITY));
     // Layer 2: ranges 1 .. 11.75 m with SNR, amplitude, saturation and visibility varying
     // independently, a NaN SNR inside the window and a NaN range. Layer 1 is never current.
     store.setCurrentLayer(0);
@@ -90,12 +88,13 @@ TEST(CloudView, LayerOperationsTranscript) {
     layer.colorMode = 0;
     renderer.colorize(2);
     colours("by range after the filter", 2);
-    const ColorRamp grey;
-    renderer.colorByHeight(2, grey);
+    ColorRamp ramp; // grey with one node set: the entries on both sides are interpolated
+    ramp.setNode(100, {50, 200, 100});
+    renderer.colorByHeight(2, ramp);
     colours("layer 2 by height", 2);
-    renderer.colorByHeight(4, grey);
+    renderer.colorByHeight(4, ramp);
     colours("layer 4 by height", 4);
-    renderer.colorByHeight(0, grey); // flat: a single visible point
+    renderer.colorByHeight(0, ramp); // flat: a single visible point
     colours("layer 0 by height", 0);
     renderer.filterLayer(1); // not in use: left alone
     t.put("layer 1 filtered", store.point(1, 0).valid);
