@@ -4,6 +4,8 @@
 #include "core/config/layer_list.hpp"
 #include "core/config/records.hpp"
 #include "core/config/viewer_settings.hpp"
+#include "core/scan/laser_scan_settings.hpp"
+#include "core/waveform/waveform_processor.hpp"
 #include "support/golden.hpp"
 #include "support/test_support.hpp"
 
@@ -11,6 +13,8 @@
 
 #include <cmath>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quarv {
 namespace {
@@ -71,7 +75,13 @@ TEST(Config, SettingsFilesTranscript) {
 
     // Missing files zero what the caller held (a layer keeps its point array); a short file
     // fills the bytes it holds; the files round trip; a file that cannot be written is refused
-    // and leaves the one there intact.
+    // and leaves the one there intact. The missing files are FIFOs, which must read as missing
+    // instead of blocking the start for ever (the alarm ends a read that blocks, and the test).
+    std::filesystem::create_directories(root.calDir());
+    for (const auto& f : {layerListPath(root, "none"), dir / "none", laserScanSettingsPath(root),
+                          root.pulseTemplatePath()})
+        ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0) << f;
+    ::alarm(20);
     CloudPoint slot;
     cut[1].sumX = 4, cut[1].points = &slot;
     const bool listRead = readLayerList(cut, 2, root, "none"); // arguments: any order
@@ -79,8 +89,13 @@ TEST(Config, SettingsFilesTranscript) {
     layer(cut[1]);
     QuarvSettings qIn = q;
     ColorSettings cIn = c;
+    LaserScanSettings scan;
+    NullSink quiet;
     t.put("missing settings", loadQuarvSettings(dir / "none", qIn),
-          loadColorSettings(dir / "none", cIn));
+          loadColorSettings(dir / "none", cIn), loadLaserScanSettings(root, scan),
+          WaveformProcessor(root, quiet).templateComplete());
+    ::alarm(0);
+    EXPECT_EQ(scan.bytes, LaserScanSettings::defaults().bytes);
     bytes("", qIn.encode());
     bytes("", cIn.encode());
     t.put("paths", quarvSettingsPath(root).lexically_relative(dir.path()).string(),

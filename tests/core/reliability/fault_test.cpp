@@ -1,24 +1,16 @@
 // Faults from outside: exports onto a file system that fills up or to a destination that vanished
 // or is a folder (the failure reported, the file already there kept byte for byte, no temporary
-// left behind), settings files that are FIFOs, recordings cut short anywhere in a line, many runs
-// on one engine, and a new file started during a run.
+// left behind), recordings cut short anywhere in a line, and many runs on one engine.
 #include "core/cloud/cloud_export.hpp"
 #include "core/cloud/cloud_test_util.hpp"
-#include "core/config/layer_list.hpp"
-#include "core/config/viewer_settings.hpp"
-#include "core/scan/laser_scan_settings.hpp"
 #include "core/scan/pipeline_fixtures.hpp"
-#include "core/waveform/waveform_processor.hpp"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <future>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace quarv {
 namespace {
@@ -87,41 +79,6 @@ TEST(ExportFault, ReportsAndLeavesTheExistingFileUntouched) {
     std::signal(SIGXFSZ, previous);
 }
 
-// In place of a settings file a FIFO reads as a missing file, instead of blocking for ever; a
-// read that blocks is freed by a writer attached to the FIFO, and the test fails.
-TEST(SpecialFiles, SettingsFilesThatAreFifosReadAsMissing) {
-    test::TempDir dir;
-    RecordingSink sink;
-    const ConfigRoot root(dir / "home");
-    ASSERT_TRUE(root.ensureCreated(sink));
-    std::array<PointLayer, LAYER_COUNT> layers{};
-    LaserScanSettings settings;
-    QuarvSettings viewer;
-    ColorSettings colours;
-    const std::pair<fs::path, std::function<bool()>> reads[] = {
-        {layerListPath(root, "layers"),
-         [&] { return readLayerList(layers.data(), LAYER_COUNT, root, "layers"); }},
-        {laserScanSettingsPath(root), [&] { return loadLaserScanSettings(root, settings); }},
-        {root.pulseTemplatePath(),
-         [&] { return WaveformProcessor(root, sink).templateComplete(); }},
-        {quarvSettingsPath(root),
-         [&] { return loadQuarvSettings(quarvSettingsPath(root), viewer); }},
-        {colorSettingsPath(root),
-         [&] { return loadColorSettings(colorSettingsPath(root), colours); }},
-    };
-    for (const auto& [file, read] : reads) {
-        fs::remove(file);
-        ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0) << file;
-        auto pending = std::async(std::launch::async, read);
-        if (pending.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-            ADD_FAILURE() << file << " blocked";
-            ::close(::open(file.c_str(), O_WRONLY | O_NONBLOCK));
-        }
-        EXPECT_FALSE(pending.get()) << file;
-    }
-    EXPECT_EQ(settings.bytes, LaserScanSettings::defaults().bytes);
-}
-
 // Every field of two point lists, the colour (which follows the layer's extent) optionally.
 void expectSamePoints(std::vector<CloudPoint> got, const std::vector<CloudPoint>& want,
                       bool withColour = true) {
@@ -169,35 +126,6 @@ TEST(TruncatedRecording, CompleteLinesAreProcessedAndRepeatedRunsLeakNothing) {
     }
     EXPECT_EQ(entriesIn("/proc/self/fd"), fds) << "a file handle is left open";
     EXPECT_EQ(entriesIn("/proc/self/task"), threads) << "threads are created per run";
-}
-
-// A second file started into the same layer while the first one's run is held before line 5
-// (of 10; line k posts progress (k + 1) x 10): the layer holds every point of the new run,
-// numbered from 0, and none of the first file (told apart by amplitude; its ranges, 3 to 6.5 m,
-// leave a window that lets the second file's 5 m through).
-TEST(NewFileDuringARun, LosesNoPointOfTheNewRunAndNeverMixesRuns) {
-    test::HoldAtProgress hold(60);
-    Engine e(0);
-    e.start(2, &hold);
-    for (const bool first : {true, false}) {
-        RecordingSpec r;
-        r.shots = 6, r.lines = first ? 10 : 7, r.samples = 300;
-        r.rangeOf = [first](int, int shot) { return first ? 3.0 + 0.7 * shot : 5.0; };
-        r.amplitudeOf = [first](int, int) { return first ? 700.0 : 200.0; };
-        const fs::path file = e.path(first ? "first.raw" : "second.raw");
-        ASSERT_TRUE(test::writeRecording(file, r) && e.session->openPlayback(file));
-        e.session->setRequest(ProcessRequest::ProcessPlayback);
-        ASSERT_TRUE(e.session->startProcessing(0));
-        ASSERT_TRUE(!first || hold.waitHeld());
-    }
-    hold.release();
-    ASSERT_TRUE(e.session->waitUntilIdle(std::chrono::seconds(60)));
-    const auto points = e.points(0);
-    ASSERT_EQ(points.size(), 7u * 6u);
-    for (std::size_t i = 0; i < points.size(); ++i)
-        EXPECT_TRUE(points[i].amplitude < 450 && std::abs(points[i].range - 5.0f) < 0.3f &&
-                    points[i].sequence == i && points[i].line == i / 6)
-            << "point " << i;
 }
 
 } // namespace
