@@ -37,10 +37,6 @@ TEST(CloudFile, RecordCodingAndFileRoundTripTranscript) {
     header.reserved[13] = 14;
     header.scanner.setShotsPerLine(3);
     header.digitizer.setSamplesPerPulse(512);
-    header.processing.setRefractiveIndex(1.34);
-    header.calibration.setTimeOffsetNs(2.5f);
-    header.panTilt.setTiltAngle(-12.0);
-    header.environment.setJob("harbour wall");
     header.attitude.setRollAngle(0.75);
     test::TempDir dir;
     const auto file = dir / "scan.3DC";

@@ -40,10 +40,6 @@ TEST(CloudView, LayerOperationsTranscript) {
         for (int i = 0; i < 256; ++i) t.out << " " << test::hex(renderer.palette(i));
         t.out << "\n";
     }
-    const CloudBounds none = renderer.bounds();
-    t.put("start", store.allocated(), store.layer(3).inUse, store.layer(3).neighbourFilter,
-          store.layer(3).filterDistance, "bounds", none.count, none.minX, none.maxZ,
-          none.minAmplitude);
     // Layer 2: ranges 1 .. 11.75 m with SNR, amplitude, saturation and visibility varying
     // independently, a NaN SNR inside the window and a NaN range. Layer 1 is never current.
     store.setCurrentLayer(0);

@@ -29,7 +29,7 @@ void hexLines(test::Transcript& t, const std::uint8_t* b, std::size_t n) {
 }
 
 // Our header for given bounds and date, the projection record, records as writePoint writes them
-// at the edges of quantisation and intensity, and the intensity rule.
+// at the edges of quantisation and intensity, and the intensity rule at other scales.
 TEST(LasFile, OwnFormatTranscript) {
     test::Transcript t;
     CloudBounds bounds;
@@ -56,8 +56,6 @@ TEST(LasFile, OwnFormatTranscript) {
     const auto b = test::readBytes(dir / "p.las");
     ASSERT_EQ(b.size(), kLasPointOffset + 10 * kLasRecordLength);
     hexLines(t, b.data() + kLasPointOffset, b.size() - kLasPointOffset);
-    for (float a : {437.5f, 875.0f, 1e30f, NAN, -1.0f, 0.01f})
-        t.put("intensity", a, lasIntensity(a, 65535.0 / 875.0));
     t.put("other scales", lasIntensity(100.0f, 1000.0), lasIntensity(100.0f, 0.0));
     test::expectGolden("cloud_las_own.txt", t.str());
     std::tm local{};
@@ -141,11 +139,9 @@ TEST(LasFile, HostileHeadersAreRefusedWithAMessageAndNothingRead) {
     using U32 = std::uint32_t;
     const std::string size = "header does not match the file size";
     const std::pair<Spoil, std::string> cases[] = {
-        {[](auto& b) { b.resize(200); }, "not a LAS file"},
         {[](auto& b) { b[25] = 5; }, "unsupported version 1.5"},
         {[](auto& b) { b[104] = 11; }, "unsupported point format 11"},
         {set(105, U16(33)), "point record length 33 too short for format 3"},
-        {set(94, U16(60000)), size},
         {set(96, U32(100)), size}, // the records would start inside the header
         {set(107, U32(4)), size},  // one record more than the file holds
         {[](auto& b) { b.pop_back(); }, size},
@@ -173,31 +169,17 @@ TEST(LasFile, HostileHeadersAreRefusedWithAMessageAndNothingRead) {
 }
 
 // The export (chunks encoded on two threads) against the same points written one by one with
-// writePoint, the header from CloudBounds::add over them: the same bytes.
-void expectExportIsThatOfThePointByPointWriter(const CloudStore& store) {
-    test::TempDir dir;
-    NullSink quiet;
-    ASSERT_TRUE(exportLas(store, dir / "bulk.las", quiet));
-    LasFile ref;
-    ASSERT_TRUE(ref.create(dir / "ref.las", CloudBounds{}));
-    ref.setIntensityScale();
-    CloudBounds bounds;
-    store.forEachVisible([&](std::uint32_t, const CloudPoint& p) {
-        bounds.add(p);
-        ASSERT_TRUE(ref.writePoint(p.x, p.y, p.z, p.amplitude, false, 1.0, 1.0));
-    });
-    ASSERT_TRUE(ref.updateHeader(bounds) && ref.close());
-    EXPECT_GT(bounds.count, 20000u);
-    EXPECT_TRUE(test::readBytes(dir / "bulk.las") == test::readBytes(dir / "ref.las"));
-}
-
+// writePoint, the header from CloudBounds::add over them: the same bytes. First layers 0 and 2
+// around layer 1, which is not in use, with values at the edges of quantisation and intensity;
+// then layer 3 alone: zeros of both signs changing between the threads' chunks, where the extent
+// keeps the one met first, as one pass over the points does, whichever thread finishes first.
 TEST(LasFile, ExportBytesAreThoseOfThePointByPointWriter) {
     const float edges[] = {0.0f,       -0.0f,       1e6f,        -1e6f,      NAN,       INFINITY,
                            -INFINITY,  21474.836f,  1e-7f,       -0.000004f, 0.000005f, -0.000015f,
                            2147483.5f, -2147483.5f, 2147483.75f, 3e6f};
     const float amplitudes[] = {0.0f, 437.5f,  875.0f, 900.0f,    -1.0f,
                                 NAN,  874.99f, 1e30f,  -INFINITY, 1e-30f};
-    CloudStore store; // layers 0 and 2 around layer 1, which is not in use
+    CloudStore store;
     for (const std::uint32_t l : {2u, 1u, 0u}) {
         store.setCurrentLayer(l);
         for (int i = 0; i < 16000; ++i) {
@@ -212,17 +194,29 @@ TEST(LasFile, ExportBytesAreThoseOfThePointByPointWriter) {
                  .valid = i % 11 != 0});
         }
     }
-    store.layer(1).inUse = 0;
-    expectExportIsThatOfThePointByPointWriter(store);
-    // Zeros of both signs changing between the threads' chunks: the extent keeps the one met
-    // first, as one pass over the points does, whichever thread finishes first.
-    CloudStore zeros;
-    zeros.setCurrentLayer(0);
+    store.setCurrentLayer(3);
     for (int i = 0; i < 60000; ++i) {
         const float zero = (i / 7000) % 2 == 0 ? 0.0f : -0.0f;
-        addPoint(zeros, 0, {.x = zero, .y = -zero, .z = i < 100 ? -0.0f : 0.0f});
+        addPoint(store, 3, {.x = zero, .y = -zero, .z = i < 100 ? -0.0f : 0.0f});
     }
-    expectExportIsThatOfThePointByPointWriter(zeros);
+    test::TempDir dir;
+    NullSink quiet;
+    for (const bool zeros : {false, true}) {
+        for (const std::uint32_t l : {0u, 1u, 2u, 3u})
+            store.layer(l).inUse = l != 1 && zeros == (l == 3);
+        ASSERT_TRUE(exportLas(store, dir / "bulk.las", quiet));
+        LasFile ref;
+        ASSERT_TRUE(ref.create(dir / "ref.las", CloudBounds{}));
+        ref.setIntensityScale();
+        CloudBounds bounds;
+        store.forEachVisible([&](std::uint32_t, const CloudPoint& p) {
+            bounds.add(p);
+            ASSERT_TRUE(ref.writePoint(p.x, p.y, p.z, p.amplitude, false, 1.0, 1.0));
+        });
+        ASSERT_TRUE(ref.updateHeader(bounds) && ref.close());
+        EXPECT_GT(bounds.count, 20000u);
+        EXPECT_TRUE(test::readBytes(dir / "bulk.las") == test::readBytes(dir / "ref.las"));
+    }
 }
 
 // The bulk import (chunks decoded on helper threads, a reader watching) against readPoint with the

@@ -98,8 +98,6 @@ TEST(Config, SettingsFilesTranscript) {
     EXPECT_EQ(scan.bytes, LaserScanSettings::defaults().bytes);
     bytes("", qIn.encode());
     bytes("", cIn.encode());
-    t.put("paths", quarvSettingsPath(root).lexically_relative(dir.path()).string(),
-          colorSettingsPath(root).lexically_relative(dir.path()).string());
     const bool saved = saveQuarvSettings(quarvSettingsPath(root), q) &&
                        saveColorSettings(colorSettingsPath(root), c);
     const bool loaded = loadQuarvSettings(quarvSettingsPath(root), qIn) &&

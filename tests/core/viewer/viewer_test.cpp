@@ -55,29 +55,26 @@ TEST(Camera, MatricesProjectionsAndDragsTranscript) {
             t.put("window", p[0], p[1], p[2], ":", w.x, w.y, w.depth, w.column, w.row, w.inside);
         }
     }
-    struct Drag {
-        int mode;
-        bool left, right;
-        int x, y;
-    };
-    const Drag drags[] = {{kMotionRotate, 1, 0, 10, 0},     {kMotionRotate, 1, 0, 10, 10},
-                          {kMotionRotate, 0, 1, -10, 7},    {kMotionTranslate, 1, 0, 10, 0},
-                          {kMotionTranslate, 1, 0, 0, -20}, {kMotionTranslate, 0, 1, 33, -100},
-                          {kMotionRotate, 1, 1, 10, 5},     {0, 1, 0, 10, 10},
-                          {kMotionRotate, 0, 0, 5, 5}};
-    for (const Drag& d : drags) {
+    // Drags: mode, left button, right button, x, y.
+    const std::array<int, 5> drags[] = {
+        {kMotionRotate, 1, 0, 10, 0},     {kMotionRotate, 1, 0, 10, 10},
+        {kMotionRotate, 0, 1, -10, 7},    {kMotionTranslate, 1, 0, 10, 0},
+        {kMotionTranslate, 1, 0, 0, -20}, {kMotionTranslate, 0, 1, 33, -100},
+        {kMotionRotate, 1, 1, 10, 5},     {0, 1, 0, 10, 10},
+        {kMotionRotate, 0, 0, 5, 5}};
+    for (const auto& [mode, left, right, x, y] : drags) {
         cam.reset();
         MouseControl mouse;
-        mouse.motionMode = d.mode;
-        if (d.right) mouse.press(MouseControl::Button::Right, 100, 100);
-        if (d.left) mouse.press(MouseControl::Button::Left, 100, 100);
+        mouse.motionMode = mode;
+        if (right) mouse.press(MouseControl::Button::Right, 100, 100);
+        if (left) mouse.press(MouseControl::Button::Left, 100, 100);
         // Two half steps: the last position follows the cursor, so the total is what counts.
-        const bool first = mouse.move(100 + d.x / 2, 100 + d.y / 2, cam);
-        const bool second = mouse.move(100 + d.x, 100 + d.y, cam);
+        const bool first = mouse.move(100 + x / 2, 100 + y / 2, cam);
+        const bool second = mouse.move(100 + x, 100 + y, cam);
         mouse.release();
         const bool after = mouse.move(0, 0, cam) || mouse.buttonDown();
-        t.put("drag", d.mode, d.left, d.right, d.x, d.y, ":", first, second, after, cam.rotX,
-              cam.rotY, cam.rotZ, cam.panA, cam.panB, cam.zoom);
+        t.put("drag", mode, left, right, x, y, ":", first, second, after, cam.rotX, cam.rotY,
+              cam.rotZ, cam.panA, cam.panB, cam.zoom);
     }
     test::expectGolden("viewer_camera.txt", t.str());
 }
