@@ -2,7 +2,6 @@
 #include "core/cloud/cloud_test_util.hpp"
 #include "core/config/config_root.hpp"
 #include "core/config/layer_list.hpp"
-#include "core/config/records.hpp"
 #include "core/config/viewer_settings.hpp"
 #include "core/scan/laser_scan_settings.hpp"
 #include "core/waveform/waveform_processor.hpp"
@@ -20,7 +19,7 @@ namespace quarv {
 namespace {
 
 // layers.lcfg written, read back and read from a file cut at a field's end; the viewer settings
-// blocks and the control conversions; a job name longer than its field.
+// blocks and the control conversions; missing and short files.
 TEST(Config, SettingsFilesTranscript) {
     test::Transcript t;
     auto bytes = [&](const char* name, const auto& b) {
@@ -67,11 +66,6 @@ TEST(Config, SettingsFilesTranscript) {
     EXPECT_EQ(c.encode(), pattern);
     bytes("quarv.mcfg", q.encode());
     EXPECT_EQ(QuarvSettings::decode(q.encode()), q);
-    EnvCfg env;
-    env.setJob(std::string(100, 'j'));
-    env.setSensor("S-1");
-    t.put("job", env.job(), "sensor", env.sensor());
-    bytes("environment", env.bytes);
 
     // Missing files zero what the caller held (a layer keeps its point array); a short file
     // fills the bytes it holds; the files round trip; a file that cannot be written is refused
