@@ -65,10 +65,9 @@ TEST(LasFile, OwnFormatTranscript) {
               std::pair(local.tm_yday + 1, local.tm_year + 1900));
 }
 
-// A LAS file as another tool would write it: any version, format, record length, scale, offset
-// and bytes between header and records. n records with coordinates spread over the i32 range,
-// intensities over theirs with 65535 and 65534 frequent, and angle words that change every
-// record for the first thousand and rarely after.
+// A LAS file as another tool would write it (any version, format, record length, scale, offset,
+// gap before the records): coordinates and intensities over their whole range, 65535 and 65534
+// frequent, angle words that change every record for the first thousand and rarely after.
 struct ForeignLas {
     unsigned minor, format;
     std::uint16_t headerSize, recordLength;
@@ -166,11 +165,9 @@ TEST(LasFile, HostileHeadersAreRefusedWithAMessageAndNothingRead) {
     EXPECT_TRUE(sink.messages().empty());
 }
 
-// The export (chunks encoded on two threads) against the same points written one by one with
-// writePoint, the header from CloudBounds::add over them: the same bytes. First layers 0 and 2
-// around layer 1, which is not in use, with values at the edges of quantisation and intensity;
-// then layer 3 alone: zeros of both signs changing between the threads' chunks, where the extent
-// keeps the one met first, as one pass over the points does, whichever thread finishes first.
+// The export (chunks encoded on two threads) is the bytes of writePoint over the same points with
+// the header of CloudBounds::add: for edges of quantisation and intensity in layers 0 and 2 around
+// unused layer 1, and for zeros of both signs alternating between chunks (layer 3 alone).
 TEST(LasFile, ExportBytesAreThoseOfThePointByPointWriter) {
     const float edges[] = {0.0f,       -0.0f,       1e6f,        -1e6f,      NAN,       INFINITY,
                            -INFINITY,  21474.836f,  1e-7f,       -0.000004f, 0.000005f, -0.000015f,

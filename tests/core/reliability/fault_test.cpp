@@ -89,12 +89,9 @@ void expectSamePoints(std::vector<CloudPoint> got, const std::vector<CloudPoint>
     }
 }
 
-// A recording of 5 lines of 8 shots cut short at every kind of place in a line record (prefix
-// 0..17, elevation 18, azimuths 22..53, positions 54..117, words 118..149, waveforms from 150;
-// line 5 is the trailer): the run ends cleanly with exactly the points of the complete lines of
-// the whole recording. Between the cuts the whole recording and its LAS export give their layers
-// again, and no file handle or thread accumulates over the runs (memory: the sanitizer build's
-// leak checker).
+// A recording cut in every part of a line record (prefix, elevation, azimuths, positions, words,
+// waveforms; line 5: the trailer) gives the points of its complete lines; the whole recording and
+// its LAS export, run between the cuts, give their layers again; no file handle or thread piles up.
 TEST(TruncatedRecording, CompleteLinesAreProcessedAndRepeatedRunsLeakNothing) {
     RecordingSpec spec;
     spec.shots = 8, spec.lines = 5, spec.samples = 300;
@@ -104,8 +101,7 @@ TEST(TruncatedRecording, CompleteLinesAreProcessedAndRepeatedRunsLeakNothing) {
     ASSERT_TRUE(test::writeRecording(whole, spec));
     ASSERT_TRUE(e.process(whole, 0) && exportLas(*e.store, las, e.sink) && e.process(las, 3));
     const auto all = e.points(0), fromLas = e.points(3);
-    ASSERT_EQ(all.size(), 40u);
-    ASSERT_EQ(fromLas.size(), 40u);
+    ASSERT_TRUE(all.size() == 40u && fromLas.size() == 40u);
     const std::size_t fds = entriesIn("/proc/self/fd"), threads = entriesIn("/proc/self/task");
     const std::size_t lineBytes = 22 + 4 * 8 + 8 * (12 + 2 * 300);
     const std::pair<int, std::size_t> cuts[] = {
