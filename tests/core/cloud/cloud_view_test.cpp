@@ -1,6 +1,5 @@
-// The point store and the renderer's layer operations (palette, filter, colourings, enumeration,
-// bounds, reset, a full layer) as one transcript over generated layers; and the store filled and
-// read at once.
+// Layer operations of the store and renderer (palette, filter, colourings, enumeration, bounds,
+// reset, a full layer) over generated layers as a transcript; the store filled and read at once.
 #include "core/app/message_sink.hpp"
 #include "core/cloud/cloud_export.hpp"
 #include "core/cloud/cloud_renderer.hpp"

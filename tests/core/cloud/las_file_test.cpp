@@ -134,15 +134,13 @@ TEST(LasFile, HostileHeadersAreRefusedWithAMessageAndNothingRead) {
     auto set = [](std::size_t at, auto v) -> Spoil {
         return [=](auto& b) { le::store(b.data() + at, v); };
     };
-    using U16 = std::uint16_t;
-    using U32 = std::uint32_t;
     const std::string size = "header does not match the file size";
     const std::pair<Spoil, std::string> cases[] = {
         {[](auto& b) { b[25] = 5; }, "unsupported version 1.5"},
         {[](auto& b) { b[104] = 11; }, "unsupported point format 11"},
-        {set(105, U16(33)), "point record length 33 too short for format 3"},
-        {set(96, U32(100)), size}, // the records would start inside the header
-        {set(107, U32(4)), size},  // one record more than the file holds
+        {set(105, std::uint16_t(33)), "point record length 33 too short for format 3"},
+        {set(96, 100u), size}, // the records would start inside the header
+        {set(107, 4u), size},  // one record more than the file holds
         {[](auto& b) { b.pop_back(); }, size},
         {set(171, double(NAN)), "invalid scale or offset"},
     };
@@ -209,7 +207,6 @@ TEST(LasFile, ExportBytesAreThoseOfThePointByPointWriter) {
             ASSERT_TRUE(ref.writePoint(p.x, p.y, p.z, p.amplitude, false, 1.0, 1.0));
         });
         ASSERT_TRUE(ref.updateHeader(bounds) && ref.close());
-        EXPECT_GT(bounds.count, 20000u);
         EXPECT_TRUE(test::readBytes(dir / "bulk.las") == test::readBytes(dir / "ref.las"));
     }
 }

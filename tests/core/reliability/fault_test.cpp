@@ -1,6 +1,5 @@
-// Faults from outside: exports onto a file system that fills up or to a destination that vanished
-// or is a folder (the failure reported, the file already there kept byte for byte, no temporary
-// left behind), recordings cut short anywhere in a line, and many runs on one engine.
+// Faults from outside: exports that cannot complete (reported, the file there kept byte for byte,
+// no temporary left), recordings cut short anywhere in a line, and many runs on one engine.
 #include "core/cloud/cloud_export.hpp"
 #include "core/cloud/cloud_test_util.hpp"
 #include "core/scan/pipeline_fixtures.hpp"
