@@ -5,45 +5,36 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <sstream>
 
 namespace quarv {
 namespace {
 
-// The read-out over layers of different sizes (which slots are looked at) and contents.
-TEST(LayerStatistics, WindowsMeansAndMessagesTranscript) {
-    using Fill = std::function<void(std::uint32_t, CloudPoint&)>;
-    const Fill angles = [](std::uint32_t i, CloudPoint& p) {
-        p.range = static_cast<float>(i), p.azimuth = 2.0f * i, p.elevation = -1.0f * i;
-        p.peakPosition = 10.0f * i;
-    };
-    const Fill alternating = [](std::uint32_t i, CloudPoint& p) {
-        p.range = static_cast<float>(i % 2);
-    };
-    const Fill skipFar = [](std::uint32_t i, CloudPoint& p) { // far points before 80,000
-        p.range = i < 80'000 ? 1000.0f : (i % 2 ? 7.0f : 5.0f);
-        p.valid = i % 3 != 0;
-    };
-    const Fill hidden = [](std::uint32_t, CloudPoint& p) { p.valid = 0; };
-    const std::tuple<const char*, std::uint32_t, Fill> cases[] = {
-        {"empty layer in use", 0, alternating}, {"ten points", 10, angles},
-        {"one point", 1, alternating},          {"three points", 3, alternating},
-        {"nothing valid", 6, hidden},           {"exactly 80,000", 80'000, alternating},
-        {"80,001", 80'001, alternating},        {"200,000", 200'000, skipFar},
+// The read-out over layers of different sizes (which slots are looked at) and contents, and the
+// default save names.
+TEST(LayerStatistics, WindowsMeansMessagesAndSaveNamesTranscript) {
+    // Points: ranges 0 and 1 alternating; 'a': angles and ranges rising; 'h': all hidden; 'f': far
+    // points before 80,000, then 5 and 7 m, every third hidden.
+    const std::tuple<const char*, std::uint32_t, char> cases[] = {
+        {"empty layer in use", 0, ' '}, {"ten points", 10, 'a'},   {"one point", 1, ' '},
+        {"three points", 3, ' '},       {"nothing valid", 6, 'h'}, {"exactly 80,000", 80'000, ' '},
+        {"80,001", 80'001, ' '},        {"200,000", 200'000, 'f'},
     };
     std::ostringstream out;
     out.precision(9);
     auto store = std::make_unique<CloudStore>();
     EXPECT_FALSE(layerStatistics(*store).has_value()); // not in use
-    for (const auto& [what, n, fill] : cases) {
+    for (const auto& [what, n, kind] : cases) {
         store->setCurrentLayer(0);
         for (std::uint32_t i = 0; i < n; ++i) {
             CloudPoint& p = store->nextSlot(0);
             p = CloudPoint{};
-            p.valid = 1;
-            fill(i, p);
+            p.valid = kind != 'h', p.range = float(kind == 'a' ? i : i % 2);
+            if (kind == 'a')
+                p.azimuth = 2.0f * i, p.elevation = -1.0f * i, p.peakPosition = 10.0f * i;
+            if (kind == 'f')
+                p.range = i < 80'000 ? 1000.0f : (i % 2 ? 7.0f : 5.0f), p.valid = i % 3 != 0;
             store->commit(0);
         }
         const auto s = layerStatistics(*store);
@@ -53,19 +44,12 @@ TEST(LayerStatistics, WindowsMeansAndMessagesTranscript) {
             << s->range << " spread " << s->rangeStdDev << "\n  " << layerStatisticsMessage(*s)
             << "\n";
     }
+    // The default save name replaces the last four characters (within the 128-character path
+    // buffer of the dialogs).
+    for (const auto& path : std::vector<std::string>{"C:\\data\\scan01.raw", "/data/noext", "ab",
+                                                     std::string(200, 'a')})
+        out << "save name: " << defaultSaveName(path, ".las") << "\n";
     test::expectGolden("app_layer_statistics.txt", out.str());
-}
-
-TEST(SaveNames, ReplaceTheLastFourCharacters) {
-    const std::tuple<std::string, std::string, std::string> cases[] = {
-        {"C:\\data\\scan01.raw", ".las", "C:\\data\\scan01.las"},
-        {"/data/a.3DC", ".las", "/data/a.las"},
-        {"/data/noext", ".xyz", "/data/n.xyz"},
-        {"ab", ".las", "points.las"},
-        {std::string(200, 'a'), ".las", std::string(196, 'a') + ".las"}, // never cut
-    };
-    for (const auto& [path, ext, expected] : cases)
-        EXPECT_EQ(defaultSaveName(path, ext), expected) << path;
 }
 
 } // namespace

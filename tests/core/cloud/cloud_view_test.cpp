@@ -1,6 +1,5 @@
-// The point store and the renderer's layer operations (palette, filter, colourings, enumeration,
-// bounds) with the XYZ export, as one transcript over generated layers; the rank colouring against
-// a comparison sort; and the store filled and read at once.
+// Layer operations of the store and renderer (palette, filter, colourings, enumeration, bounds,
+// reset, a full layer) over generated layers as a transcript; the store filled and read at once.
 #include "core/app/message_sink.hpp"
 #include "core/cloud/cloud_export.hpp"
 #include "core/cloud/cloud_renderer.hpp"
@@ -40,12 +39,6 @@ TEST(CloudView, LayerOperationsTranscript) {
         for (int i = 0; i < 256; ++i) t.out << " " << test::hex(renderer.palette(i));
         t.out << "\n";
     }
-    const CloudBounds none = renderer.bounds();
-    t.put("start", store.allocated(), store.layer(3).inUse, store.layer(3).neighbourFilter,
-          store.layer(3).filterDistance, "bounds", none.count, none.minX, none.maxZ,
-          none.minAmplitude);
-    t.put("truncation", truncToInt32(2.9), truncToInt32(-2.9), truncToInt32(2147483647.5),
-          truncToInt32(2147483648.0), truncToInt32(NAN), truncToInt32(-INFINITY));
     // Layer 2: ranges 1 .. 11.75 m with SNR, amplitude, saturation and visibility varying
     // independently, a NaN SNR inside the window and a NaN range. Layer 1 is never current.
     store.setCurrentLayer(0);
@@ -72,13 +65,12 @@ TEST(CloudView, LayerOperationsTranscript) {
     PointLayer& layer = store.layer(2);
     layer.colorFrom = {0, 0, 40}, layer.colorTo = {250, 100, 40};
     layer.rangeMin = 2.75f, layer.rangeMax = 7.75f, layer.snrMin = 4;
-    for (const std::uint32_t mode : {0u, kColorBySnrRank, kColorByAmplitudeRank}) {
+    for (const auto& [mode, name] : {std::pair{0u, "by range"},
+                                     {kColorBySnrRank, "by SNR rank"},
+                                     {kColorByAmplitudeRank, "by amplitude rank"}}) {
         layer.colorMode = mode;
         renderer.colorize(2);
-        colours(mode == 0                 ? "by range"
-                : mode == kColorBySnrRank ? "by SNR rank"
-                                          : "by amplitude rank",
-                2);
+        colours(name, 2);
     }
     for (const std::uint8_t show : {0, 1}) {
         layer.showSaturated = show;
@@ -91,15 +83,14 @@ TEST(CloudView, LayerOperationsTranscript) {
     layer.colorMode = 0;
     renderer.colorize(2);
     colours("by range after the filter", 2);
-    const ColorRamp grey;
-    renderer.colorByHeight(2, grey);
+    ColorRamp ramp; // grey with one node set: the entries on both sides are interpolated
+    ramp.setNode(100, {50, 200, 100});
+    renderer.colorByHeight(2, ramp);
     colours("layer 2 by height", 2);
-    renderer.colorByHeight(4, grey);
+    renderer.colorByHeight(4, ramp);
     colours("layer 4 by height", 4);
-    renderer.colorByHeight(0, grey); // flat: a single visible point
+    renderer.colorByHeight(0, ramp); // flat: a single visible point
     colours("layer 0 by height", 0);
-    renderer.filterLayer(1); // not in use: left alone
-    t.put("layer 1 filtered", store.point(1, 0).valid);
     for (const std::uint32_t l : {0u, 2u}) {
         const PointLayer& r = store.layer(l);
         float c[3] = {};
@@ -122,15 +113,6 @@ TEST(CloudView, LayerOperationsTranscript) {
     ASSERT_EQ(renderer.fillSelectList(), n);
     for (std::uint32_t i = 0; i < n; ++i)
         EXPECT_EQ(renderer.selectList()[i], renderer.pointAtPickIndex(i));
-    test::TempDir dir;
-    RecordingSink sink;
-    ASSERT_TRUE(exportXyz(store, dir / "out.xyz", sink));
-    const auto xyz = test::readBytes(dir / "out.xyz");
-    std::string text(xyz.begin(), xyz.end());
-    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
-        text.replace(at, 2, " <CRLF>|");
-    t.put("xyz:", text);
-    EXPECT_TRUE(sink.messages().empty());
 
     // Rank colouring of 1000 keys of both signs, zeros and many magnitudes: 1000 / 256 = 3.9
     // rounds to runs of 4 + 1 ranks a colour.
@@ -158,25 +140,15 @@ TEST(CloudView, LayerOperationsTranscript) {
     test::expectGolden("cloud_view_layers.txt", t.str());
 }
 
-TEST(CloudView, ZeroedPagesAreAlignedAndRefuseImpossibleSizes) {
-    ZeroedPages block((std::size_t{2} << 20) + 1);
-    ASSERT_NE(block.data(), nullptr);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block.data()) % (std::size_t{2} << 20), 0u);
-    EXPECT_EQ(ZeroedPages(SIZE_MAX).data(), nullptr);
-}
-
 // One thread fills a layer as the pipeline does (with filter and colouring every few thousand
-// points) while this one enumerates, picks, takes bounds and exports: every point a reader
-// reaches is complete and every export is a self-consistent file. Run under TSan.
+// points) while this one enumerates and exports: every point a reader reaches is complete
+// and every export is a self-consistent file. Run under TSan.
 TEST(CloudStoreConcurrency, ReadersSeeOnlyCompletePointsWhileALayerFills) {
     test::TempDir dir;
     CloudStore store;
     CloudRenderer renderer(store);
-    store.setCurrentLayer(1);
-    addPoint(store, 1, {.x = -1, .range = 5.0f});
     store.setCurrentLayer(2);
-    store.layer(2).rangeMax = 1e9f;
-    store.layer(2).colorMode = kColorByAmplitudeRank;
+    store.layer(2).rangeMax = 1e9f, store.layer(2).colorMode = kColorByAmplitudeRank;
     constexpr std::uint32_t kPoints = 20000;
     std::atomic<bool> done{false};
     std::thread filler([&] {
@@ -197,18 +169,15 @@ TEST(CloudStoreConcurrency, ReadersSeeOnlyCompletePointsWhileALayerFills) {
     for (int rounds = 0; !done.load() || rounds < 3; ++rounds) {
         renderer.forEachVisible([&](std::uint32_t l, const CloudPoint& p) {
             (void)p.loadColor();
-            consistent = consistent && (l != 2 || (p.y == 2.0f * p.x && p.z == 0.5f));
+            consistent = consistent && l == 2 && p.y == 2.0f * p.x && p.z == 0.5f;
         });
-        EXPECT_LT(renderer.bounds().maxX, 0.25f * kPoints);
-        ASSERT_NE(renderer.pointAtPickIndex(0), nullptr);
-        EXPECT_EQ(renderer.pointAtPickIndex(0)->x, -1.0f);
         ASSERT_TRUE(exportLas(store, dir / "live.las", quiet));
-        LasFile las;
+        LasFile las; // the header's count and extent are those of the records
         ASSERT_TRUE(las.openRead(dir / "live.las", quiet));
         float maxX = -1e30f;
         for (CloudPoint p; las.readPoint(p);) maxX = std::max(maxX, p.x);
-        EXPECT_EQ(las.pointsRead(), las.pointRecordCount());
-        EXPECT_NEAR(las.info().maxX, maxX, 1e-4);
+        EXPECT_TRUE(las.pointsRead() == las.pointRecordCount() &&
+                    (!las.pointsRead() || std::abs(las.info().maxX - maxX) < 1e-4));
     }
     filler.join();
     EXPECT_TRUE(consistent);
