@@ -1,12 +1,14 @@
-// WaveformProcessor: its search window, template, buffers and refusals, and its results on noisy
-// waveforms held against the literal reference at every instruction-set level.
+// WaveformProcessor: its search window, corrections, buffers and refusals as one transcript, its
+// template files, and its results on noisy waveforms held against the literal reference and
+// against the definitions of SNR and intensity at every instruction-set level.
 #include "core/waveform/waveform_processor.hpp"
 
 #include "core/waveform/waveform_fixture.hpp"
+#include "support/golden.hpp"
 #include "support/plain_matched_filter.hpp"
 
-#include <cmath>
 #include <cstdlib>
+#include <sstream>
 
 namespace quarv {
 namespace {
@@ -26,40 +28,101 @@ Shot filter(WaveformProcessor& p, const std::vector<std::int16_t>& w) {
     return s;
 }
 
+struct FailingAllocator {
+    int calls = 0, failAt = 0;
+    static void* allocate(std::size_t bytes, void* context) {
+        auto* self = static_cast<FailingAllocator*>(context);
+        return ++self->calls == self->failAt ? nullptr : std::aligned_alloc(64, bytes);
+    }
+};
+
 class Processor : public test::WaveformFixture {};
 
-TEST_F(Processor, SearchWindowAndTemperatureCompensationFollowTheSetting) {
-    WaveformProcessor p(root_, sink_);
-    // Before configure the refractive index is 0: both window ends sit at raw sample 0.
-    EXPECT_TRUE(p.searchStart() == 20 && p.searchEnd() == 100 && p.interp() == 4 && p.ready());
+// For each setting: the window (range gate to raw samples in 16 bits, 100 interpolated samples
+// before it, a start at or below 48 moved to 20), temperature compensation (index above 1.1),
+// and what the processing reports for a clean pulse, pulses clipped at and just below 780 counts
+// and a flat record (the delay of 1e-8 s and the correction 2 are applied even without return).
+// Then each of the eight buffers failing in turn while growing from 600 to 1000 samples.
+TEST_F(Processor, WindowsCorrectionsAndAllocationFailuresTranscript) {
     const double cT = SPEED_OF_LIGHT_MPS * RAW_SAMPLE_PERIOD_S;
-    const struct {
-        Setting s;
-        int rawStart, rawEnd, searchStart, searchEnd;
-    } cases[] = {
-        // rangeMin 1 m in water: trunc(17.879) = 17 -> 34 -> 36, which is <= 48 -> 20.
-        {{600, 4.0, 1.34, 1.0, 100.0}, 34, 600, 20, 2400},
-        {{600, 4.0, 1.34, 3.0, 5.0}, 106, 178, 324, 812},
-        {{600, 4.0, 1.0, 19.5 * cT, 100.0}, 38, 600, 52, 2400},
-        // Exactly 48 is moved as well; 50 is kept.
-        {{600, 1.0, 1.0, 74.5 * cT, 100.0}, 148, 600, 20, 600},
-        {{600, 1.0, 1.0, 75.5 * cT, 100.0}, 150, 600, 50, 600},
-        // 2 x 17879 = 35758 does not fit 16 bits: it wraps to -29778 and leaves no window.
-        {{600, 4.0, 1.34, 0.0, 1000.0}, 0, -29778, 20, -29778 * 4 + 100},
-        // A start past the record is held at N.
-        {{100, 4.0, 1.34, 10.0, 12.0}, 100, 100, 300, 400},
-    };
-    for (const auto& c : cases) {
-        ASSERT_TRUE(test::configure(p, c.s));
-        EXPECT_EQ((std::vector<int>{p.rawStart(), p.rawEnd(), p.searchStart(), p.searchEnd()}),
-                  (std::vector<int>{c.rawStart, c.rawEnd, c.searchStart, c.searchEnd}))
-            << c.s.index << " " << c.s.rangeMin << " " << c.s.rangeMax;
+    const Setting settings[] = {{},
+                                {600, 4.0, 1.34, 1.0, 100.0},
+                                {600, 4.0, 1.34, 3.0, 5.0},
+                                {600, 4.0, 1.0, 19.5 * cT, 100.0},
+                                {600, 1.0, 1.0, 74.5 * cT, 100.0},
+                                {600, 1.0, 1.0, 75.5 * cT, 100.0},
+                                {600, 4.0, 1.34, 0.0, 1000.0},
+                                {100, 4.0, 1.34, 10.0, 12.0},
+                                {600, 4.0, 1.1},
+                                {600, 4.0, 1.1000001},
+                                {600, 4.0, 0.0},
+                                {600, 8.0, 1.34, 0.5, 9.0},
+                                {0, 4.0},
+                                {600, 0.0},
+                                {600, 0.5},
+                                {600, std::nan("")},
+                                {600, 1e9}};
+    CalibrationCfg cal = test::plainCalibration();
+    cal.setTempCoefC0(2.0);
+    std::ostringstream out;
+    out.precision(9);
+    for (const Setting& s : settings) {
+        RecordingSink sink;
+        WaveformProcessor p(root_, sink);
+        out << s.samples << " x" << s.interpolation << " n " << s.index << " " << s.rangeMin << ".."
+            << s.rangeMax << ": " << test::configure(p, s, cal) << " raw " << p.rawStart() << ".."
+            << p.rawEnd() << " search " << p.searchStart() << ".." << p.searchEnd() << " temp "
+            << p.tempCompEnabled() << " capacity " << p.capacity() << "\n";
+        const int n = std::max(s.samples, 600), c = std::min(300, s.samples / 2);
+        std::vector<std::int16_t> clean = test::synthWaveform(n, 100, 0, {{c + 0.3, 400, 2.5}}, 0);
+        for (int i = 0; i < n; ++i) clean[i] += std::int16_t((i * 37) % 11 - 5);
+        for (const auto& w : {clean, test::synthWaveform(n, 0, 0, {{double(c), 780}}, 0, 780),
+                              test::synthWaveform(n, 0, 0, {{double(c), 779}}, 0, 780),
+                              std::vector<std::int16_t>(n, 100)}) {
+            std::string lines[2];
+            for (bool whole : {true, false}) {
+                float range = 0, position = 0;
+                std::uint16_t amplitude = 0;
+                bool saturated = false, found = false;
+                p.setFullCorrelation(whole);
+                p.processWaveformPos(w.data(), range, position, 1e-8, 15, 15, amplitude, saturated,
+                                     found);
+                std::ostringstream line;
+                line.precision(9);
+                for (double v : {double(found), double(position), double(range), double(amplitude),
+                                 double(saturated), double(p.rawPeakIndex()),
+                                 double(p.xcPeakIndex()), p.computeSnr(), p.computeXcIntensity()})
+                    std::isnan(v) ? line << " nan" : line << " " << v;
+                lines[whole] = line.str();
+            }
+            EXPECT_EQ(lines[0], lines[1]); // the lazy correlation answers alike
+            out << " " << lines[1] << "\n";
+        }
+        for (const auto& m : sink.messages()) out << "  " << m << "\n";
     }
-    for (auto [index, enabled] : {std::pair{1.1, false}, {1.1000001, true}, {0.0, false}}) {
-        ASSERT_TRUE(test::configure(p, {600, 4.0, index}));
-        EXPECT_EQ(p.tempCompEnabled(), enabled) << index;
+    const auto w = test::synthWaveform(1000, 100, 0, {{300, 400, 2.5}}, nullptr);
+    for (int failAt = 1; failAt <= 8; ++failAt) {
+        SCOPED_TRACE(failAt);
+        RecordingSink sink;
+        WaveformProcessor p(root_, sink);
+        FailingAllocator alloc{0, failAt};
+        p.setAllocator(&FailingAllocator::allocate, &alloc);
+        EXPECT_FALSE(test::configure(p, {1000}) || p.ready() || filter(p, w).found);
+        out << failAt << " " << sink.last() << " (" << sink.messages().size() << ") capacity "
+            << p.capacity() << "\n";
+        // A later allocation with the same N retries what is missing.
+        p.setAllocator(nullptr, nullptr);
+        EXPECT_TRUE(p.allocateBuffers() && filter(p, w).found);
+        // Smaller settings keep the buffers; the template buffer is zero past the template.
+        ASSERT_TRUE(test::configure(p, {700}));
+        EXPECT_TRUE(p.capacity() == 4000u && p.length() == 2800 && p.xcBuffer().size() == 2800u);
+        const auto t = p.templateBuffer();
+        EXPECT_TRUE(std::all_of(t.begin() + TEMPLATE_LENGTH, t.end(), [](float v) { return !v; }));
     }
-    EXPECT_TRUE(sink_.messages().empty());
+    test::expectGolden("waveform_processor.txt", out.str());
+    RecordingSink sink;
+    WaveformProcessor(root_, sink).report("%s", std::string(300, 'x').c_str());
+    EXPECT_EQ(sink.last(), std::string(127, 'x'));
 }
 
 TEST_F(Processor, TemplateFilesAndTheShippedFallback) {
@@ -88,59 +151,12 @@ TEST_F(Processor, TemplateFilesAndTheShippedFallback) {
     EXPECT_TRUE(sink_.messages().empty()); // the processing run reports it, once
 }
 
-struct FailingAllocator {
-    int calls = 0, failAt = 0;
-    static void* allocate(std::size_t bytes, void* context) {
-        auto* self = static_cast<FailingAllocator*>(context);
-        return ++self->calls == self->failAt ? nullptr : std::aligned_alloc(64, bytes);
-    }
-};
-
-TEST_F(Processor, BuffersOnlyGrowAndAFailedAllocationNamesItsBuffer) {
-    // Growing from 600 to 1000 samples replaces every buffer, in this order.
-    const char* messages[] = {
-        "ERROR, Processing, allocating data interpolation buffer!",
-        "ERROR, Processing, allocating data cross correlation buffer!",
-        "ERROR, Processing, allocating cross correlation gaussian buffer!",
-        "ERROR, Processing, allocating return buffer!",
-        "ERROR, Processing, allocating return buffer!",
-        "ERROR, Processing, allocating MF buffer!",
-        "ERROR, Processing, allocating MF buffer!",
-        "ERROR, Processing, allocating Valid buffer!",
-    };
-    const auto w = test::synthWaveform(1000, 100, 0, {{300, 400, 2.5}}, nullptr);
-    for (int failAt = 1; failAt <= 8; ++failAt) {
-        SCOPED_TRACE(failAt);
-        RecordingSink sink;
-        WaveformProcessor p(root_, sink);
-        FailingAllocator alloc{0, failAt};
-        p.setAllocator(&FailingAllocator::allocate, &alloc);
-        EXPECT_FALSE(test::configure(p, {1000}));
-        EXPECT_EQ(sink.messages(), std::vector<std::string>{messages[failAt - 1]});
-        EXPECT_FALSE(p.ready());
-        // The capacity follows N as soon as the interpolation buffer was obtained.
-        EXPECT_EQ(p.capacity(), failAt == 1 ? 2400u : 4000u);
-        EXPECT_FALSE(filter(p, w).found);
-        // A later allocation with the same N retries what is missing.
-        p.setAllocator(nullptr, nullptr);
-        EXPECT_TRUE(p.allocateBuffers());
-        EXPECT_TRUE(filter(p, w).found);
-        // Smaller settings keep the buffers; the template buffer is zero past the template.
-        ASSERT_TRUE(test::configure(p, {700}));
-        EXPECT_TRUE(p.capacity() == 4000u && p.length() == 2800 && p.xcBuffer().size() == 2800u);
-        const auto t = p.templateBuffer();
-        EXPECT_TRUE(
-            std::all_of(t.begin() + TEMPLATE_LENGTH, t.end(), [](float v) { return v == 0.0f; }));
-    }
-    RecordingSink sink;
-    WaveformProcessor p(root_, sink);
-    p.report("%s", std::string(300, 'x').c_str());
-    EXPECT_EQ(sink.last(), std::string(127, 'x'));
-}
-
 // Full and lazy correlation, the literal implementation (double sums) and shrunk buffers all give
 // the same answers on a corpus of noisy, partly clipped waveforms, also for records shorter than
-// the template and factors without a per-phase form (2.5 steps by a fractional factor).
+// the template and factors without a per-phase form (2.5 steps by a fractional factor). SNR is
+// the raw peak's power over the variance of 20 noise samples (20 before and 10 after the peak,
+// moved inside the record), intensity the correlation peak over the mean of the 25 entries that
+// end 100 before it.
 TEST_F(Processor, FastLazyAndLiteralAgreeOnNoisyCorpusAtEveryLevel) {
     for (xcorr::SimdLevel level : test::supportedLevels()) {
         SCOPED_TRACE(xcorr::simdLevelName(level));
@@ -183,11 +199,11 @@ TEST_F(Processor, FastLazyAndLiteralAgreeOnNoisyCorpusAtEveryLevel) {
                 }
                 ++found;
                 saturated += a.saturated;
-                ASSERT_EQ(full.xcPeakIndex(), lazy.xcPeakIndex());
-                ASSERT_EQ(full.xcPeakIndex(), static_cast<std::uint32_t>(r.xcPeakIndex));
-                ASSERT_EQ(full.xcPeakIndexCopy(), full.xcPeakIndex());
-                ASSERT_EQ(full.rawPeakIndex(), lazy.rawPeakIndex());
-                ASSERT_EQ(full.rawPeakIndex(), r.rawPeakIndex);
+                ASSERT_TRUE(full.xcPeakIndex() == lazy.xcPeakIndex() &&
+                            full.xcPeakIndex() == std::uint32_t(r.xcPeakIndex) &&
+                            full.xcPeakIndexCopy() == full.xcPeakIndex());
+                ASSERT_TRUE(full.rawPeakIndex() == lazy.rawPeakIndex() &&
+                            full.rawPeakIndex() == r.rawPeakIndex);
                 // Three equal correlation values at the peak (a flat stretch of a quantised
                 // waveform) make the parabola 0/0: NaN everywhere alike.
                 if (std::isnan(a.position)) {
@@ -201,108 +217,47 @@ TEST_F(Processor, FastLazyAndLiteralAgreeOnNoisyCorpusAtEveryLevel) {
                 ASSERT_TRUE(a.amplitude == b.amplitude && a.amplitude == r.amplitude);
                 ASSERT_TRUE(a.saturated == r.saturated &&
                             a.saturated == (w[full.rawPeakIndex()] >= 780));
-                const double snrA = full.computeSnr(), snrB = lazy.computeSnr();
-                ASSERT_TRUE(snrA == snrB || (std::isnan(snrA) && std::isnan(snrB)));
+                const double snr = full.computeSnr(), snrB = lazy.computeSnr();
+                ASSERT_TRUE(snr == snrB || (std::isnan(snr) && std::isnan(snrB)));
+                const int peak = static_cast<int>(full.rawPeakIndex());
+                const NoiseWindows nw = noiseWindows(full.rawPeakIndex(), s.samples);
                 if (a.saturated) {
-                    ASSERT_EQ(snrA, 8999999488.0);
+                    ASSERT_EQ(snr, 8999999488.0);
+                } else if (s.samples >= 30) {
+                    ASSERT_EQ(nw.before, std::clamp(peak - 20, 0, s.samples - 10));
+                    ASSERT_EQ(nw.after, std::clamp(peak + 10, 0, s.samples - 10));
+                    double mean = 0, var = 0;
+                    for (int j = 0; j < 20; ++j)
+                        mean += w[(j < 10 ? nw.before : nw.after - 10) + j];
+                    mean /= 20;
+                    for (int j = 0; j < 20; ++j) {
+                        const double v = w[(j < 10 ? nw.before : nw.after - 10) + j];
+                        var += (v - mean) * (v - mean) / 19;
+                        ASSERT_EQ(full.noiseBuffer()[j], v);
+                    }
+                    const double power = (w[peak] - mean) * (w[peak] - mean);
+                    ASSERT_TRUE(var == 0 ? std::isinf(snr) || std::isnan(snr)
+                                         : std::fabs(snr - power / var) <= 1e-4 * snr)
+                        << snr << " " << power / var;
                 }
-                ASSERT_EQ(full.computeXcIntensity(), lazy.computeXcIntensity());
+                const int k = r.xcPeakIndex, from = std::max(0, k - 125);
+                ASSERT_EQ(intensityBaselineStart(full.xcPeakIndex()), from);
+                double base = 0;
+                for (int j = from; j < from + 25 && j < int(full.xcBuffer().size()); ++j)
+                    base += full.xcBuffer()[j];
+                const double intensity = full.computeXcIntensity();
+                ASSERT_EQ(intensity, lazy.computeXcIntensity());
+                if (from + 25 <= int(full.xcBuffer().size())) {
+                    ASSERT_NEAR(intensity, full.xcBuffer()[k] - base / 25,
+                                1e-6 * std::fabs(full.xcBuffer()[k]) + 1e-6);
+                }
             }
         }
         EXPECT_GT(found, 320);
         EXPECT_GT(saturated, 20);
         EXPECT_LT(flatTops, 25);
     }
-}
-
-// Empty records and factors below 1, NaN or absurd: nothing found, nothing read outside the
-// buffers (the sanitizer build watches).
-TEST_F(Processor, SettingsWithoutAWaveformFindNothing) {
-    const std::pair<int, double> cases[] = {
-        {0, 4.0}, {600, 0.0}, {600, 0.5}, {600, std::nan("")}, {600, 1e9}};
-    const auto w = test::synthWaveform(600, 100, 3, {{300, 400, 2.5}}, nullptr);
-    for (auto [samples, interpolation] : cases) {
-        RecordingSink sink;
-        WaveformProcessor p(root_, sink);
-        const bool configures = interpolation != 1e9;
-        EXPECT_EQ(test::configure(p, {samples, interpolation}), configures) << interpolation;
-        if (!configures) {
-            EXPECT_EQ(sink.last(), "ERROR, Processing, allocating data interpolation buffer!");
-        }
-        for (bool whole : {true, false}) {
-            p.setFullCorrelation(whole);
-            EXPECT_FALSE(filter(p, w).found);
-            p.computeSnr();
-            p.computeXcIntensity();
-        }
-    }
-}
-
-// SNR: the raw peak's power over the variance of 20 noise samples (20 before and 10 after the
-// peak, moved inside the record); intensity: the correlation peak over the mean of the 25
-// entries that end 100 before it.
-TEST_F(Processor, SnrAndIntensityAgainstTheirDefinitions) {
-    std::mt19937_64 rng(3);
-    {
-        WaveformProcessor p(root_, sink_), full(root_, sink_);
-        ASSERT_TRUE(test::configure(p, {}) && test::configure(full, {}));
-        p.setFullCorrelation(false);
-        for (double centre : {30.0, 300.0, 560.0}) {
-            SCOPED_TRACE(centre);
-            const auto w = test::synthWaveform(600, 100, 3, {{centre, 400, 2.5}}, &rng);
-            ASSERT_TRUE(filter(p, w).found && filter(full, w).found);
-            const int peak = static_cast<int>(p.rawPeakIndex());
-            const NoiseWindows nw = noiseWindows(p.rawPeakIndex(), 600);
-            const double snr = p.computeSnr();
-            double mean = 0, var = 0;
-            for (int i = 0; i < 20; ++i) mean += w[(i < 10 ? nw.before : nw.after - 10) + i] / 20.0;
-            for (int i = 0; i < 20; ++i) {
-                const double v = w[(i < 10 ? nw.before : nw.after - 10) + i];
-                var += (v - mean) * (v - mean) / 19;
-                EXPECT_EQ(p.noiseBuffer()[i], v);
-            }
-            EXPECT_NEAR(snr, (w[peak] - mean) * (w[peak] - mean) / var, 1e-5 * snr);
-            const int k = static_cast<int>(p.xcPeakIndex()), a = std::max(0, k - 125);
-            EXPECT_EQ(intensityBaselineStart(p.xcPeakIndex()), a);
-            double base = 0;
-            for (int i = a; i < a + 25; ++i) base += full.xcBuffer()[i];
-            EXPECT_NEAR(p.computeXcIntensity(), full.xcBuffer()[k] - base / 25,
-                        1e-9 * full.xcBuffer()[k]);
-        }
-        for (std::uint32_t peak = 0; peak < 600; ++peak) { // windows moved inside the record
-            const NoiseWindows nw = noiseWindows(peak, 600);
-            ASSERT_EQ(nw.before, std::clamp(int(peak) - 20, 0, 590)) << peak;
-            ASSERT_EQ(nw.after, std::clamp(int(peak) + 10, 0, 590)) << peak;
-        }
-        // Noise-free surroundings: zero variance gives infinity, no error.
-        ASSERT_TRUE(filter(p, test::synthWaveform(600, 100, 0, {{300, 400, 2.5}}, nullptr)).found);
-        EXPECT_TRUE(std::isinf(p.computeSnr()));
-    }
     EXPECT_TRUE(sink_.messages().empty());
-}
-
-TEST_F(Processor, SaturationAndCorrectionsAlsoWithoutReturn) {
-    WaveformProcessor p(root_, sink_);
-    CalibrationCfg cal = test::plainCalibration();
-    cal.setTempCoefC0(2.0);
-    ASSERT_TRUE(test::configure(p, {}, cal));
-    for (auto [top, saturated] : {std::pair{780.0, true}, {779.0, false}}) {
-        const auto clipped = test::synthWaveform(600, 0, 0, {{300, top, 2.5}}, nullptr, 780);
-        EXPECT_EQ(filter(p, clipped).saturated, saturated) << top; // from 780 counts on
-    }
-    const auto w = test::synthWaveform(600, 100, 0, {{300, 400, 2.5}}, nullptr);
-    float range = 0, range2 = 0, position = 0;
-    std::uint16_t amplitude = 0;
-    bool saturated = false, found = false;
-    ASSERT_TRUE(
-        p.processWaveformPos(w.data(), range, position, 1e-8, 15, 15, amplitude, saturated, found));
-    EXPECT_EQ(position, static_cast<float>(p.quadPeak() + 48 + 1e-8 * 4 / 2.5e-10 - 2.0));
-    ASSERT_TRUE(p.processWaveform(w.data(), range2, 1e-8, 15, 15, amplitude, saturated, found));
-    EXPECT_TRUE(range == range2 && amplitude == 500);
-    const std::vector<std::int16_t> flat(600, 100);
-    EXPECT_FALSE(p.processWaveformPos(flat.data(), range, position, 1e-8, 15, 15, amplitude,
-                                      saturated, found));
-    EXPECT_EQ(position, static_cast<float>(0.0 + 160.0 - 2.0));
 }
 
 } // namespace
