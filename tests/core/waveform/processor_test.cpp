@@ -46,23 +46,14 @@ class Processor : public test::WaveformFixture {};
 // Then each of the eight buffers failing in turn while growing from 600 to 1000 samples.
 TEST_F(Processor, WindowsCorrectionsAndAllocationFailuresTranscript) {
     const double cT = SPEED_OF_LIGHT_MPS * RAW_SAMPLE_PERIOD_S;
-    const Setting settings[] = {{},
-                                {600, 4.0, 1.34, 1.0, 100.0},
-                                {600, 4.0, 1.34, 3.0, 5.0},
-                                {600, 4.0, 1.0, 19.5 * cT, 100.0},
-                                {600, 1.0, 1.0, 74.5 * cT, 100.0},
-                                {600, 1.0, 1.0, 75.5 * cT, 100.0},
-                                {600, 4.0, 1.34, 0.0, 1000.0},
-                                {100, 4.0, 1.34, 10.0, 12.0},
-                                {600, 4.0, 1.1},
-                                {600, 4.0, 1.1000001},
-                                {600, 4.0, 0.0},
-                                {600, 8.0, 1.34, 0.5, 9.0},
-                                {0, 4.0},
-                                {600, 0.0},
-                                {600, 0.5},
-                                {600, std::nan("")},
-                                {600, 1e9}};
+    const double nan = std::nan("");
+    const Setting settings[] = {
+        {600, 4, 1.34, 0, 100},      {600, 4, 1.34, 1, 100},      {600, 4, 1.34, 3, 5},
+        {600, 4, 1, 19.5 * cT, 100}, {600, 1, 1, 74.5 * cT, 100}, {600, 1, 1, 75.5 * cT, 100},
+        {600, 4, 1.34, 0, 1000},     {100, 4, 1.34, 10, 12},      {600, 4, 1.1, 0, 100},
+        {600, 4, 1.1000001, 0, 100}, {600, 4, 0, 0, 100},         {600, 8, 1.34, 0.5, 9},
+        {0, 4, 1.34, 0, 100},        {600, 0, 1.34, 0, 100},      {600, 0.5, 1.34, 0, 100},
+        {600, nan, 1.34, 0, 100},    {600, 1e9, 1.34, 0, 100}};
     CalibrationCfg cal = test::plainCalibration();
     cal.setTempCoefC0(2.0);
     std::ostringstream out;
@@ -158,17 +149,11 @@ TEST_F(Processor, FastLazyAndLiteralAgreeOnNoisyCorpusAtEveryLevel) {
         test::SimdLimit limit(level);
         std::mt19937_64 rng(31);
         std::uniform_real_distribution<double> u(0.0, 1.0);
-        const Setting settings[] = {{600, 4.0, 1.34, 0.0, 100.0},
-                                    {600, 4.0, 1.34, 2.0, 12.0},
-                                    {500, 4.0, 1.0, 1.0, 6.0},
-                                    {600, 2.0, 1.34, 0.5, 100.0},
-                                    {400, 3.0, 1.34, 0.0, 100.0},
-                                    {300, 8.0, 1.0, 0.0, 4.0},
-                                    {5},
-                                    {24},
-                                    {40, 1.0},
-                                    {100, 16.0},
-                                    {600, 2.5}};
+        const Setting settings[] = {
+            {600, 4, 1.34, 0, 100},   {600, 4, 1.34, 2, 12},   {500, 4, 1, 1, 6},
+            {600, 2, 1.34, 0.5, 100}, {400, 3, 1.34, 0, 100},  {300, 8, 1, 0, 4},
+            {5, 4, 1.34, 0, 100},     {24, 4, 1.34, 0, 100},   {40, 1, 1.34, 0, 100},
+            {100, 16, 1.34, 0, 100},  {600, 2.5, 1.34, 0, 100}};
         int found = 0, flatTops = 0, saturated = 0;
         for (const Setting& s : settings) {
             WaveformProcessor full(root_, sink_), lazy(root_, sink_);
