@@ -1,6 +1,7 @@
-// WaveformProcessor: its search window, corrections, buffers and refusals as one transcript, its
-// template files, and its results on noisy waveforms held against the literal reference and
-// against the definitions of SNR and intensity at every instruction-set level.
+// The matched filter against the literal reference at every instruction-set level: interpolation
+// bit for bit and the correlation within one float rounding of the exact sum; the processor's
+// results (full and lazy correlation) on noisy waveforms. Its search window, corrections, buffers
+// and refusals as one transcript, and its template files.
 #include "core/waveform/waveform_processor.hpp"
 
 #include "core/waveform/waveform_fixture.hpp"
@@ -38,6 +39,58 @@ struct FailingAllocator {
 };
 
 class Processor : public test::WaveformFixture {};
+
+TEST(Correlation, InterpolationAndCorrelationAgreeWithTheReferenceAtEveryLevel) {
+    std::mt19937_64 rng(11);
+    std::vector<float> t(TEMPLATE_LENGTH); // both signs and uneven values
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (float& v : t) v = u(rng);
+    std::uniform_int_distribution<int> value(-300, 900);
+    for (int interp : {1, 2, 3, 4, 5, 8}) {
+        SCOPED_TRACE(interp);
+        const int samples = interp == 1 ? 300 : 600, n = samples * interp;
+        std::vector<std::int16_t> w(samples);
+        std::vector<float> raw(samples + 16);
+        std::vector<double> wide(samples + 512);
+        for (int k = 0; k < samples; ++k) raw[k] = wide[k] = w[k] = std::int16_t(value(rng));
+        wide[samples] = wide[samples - 1];
+        std::vector<float> x(n + 512);
+        xcorr::interpolate(raw.data(), samples, interp, interp, 0, n, x.data());
+        test::PlainMatchedFilter plain(samples, interp, t.data());
+        plain.run<float>(w.data(), 20, 20);
+        ASSERT_TRUE(
+            std::equal(plain.interpolated().begin(), plain.interpolated().end(), x.begin()));
+        xcorr::PhaseWeights pw;
+        xcorr::TailWeights tail;
+        const bool phased = xcorr::buildPhaseWeights(t.data(), interp, pw);
+        EXPECT_EQ(phased, interp == 1 || interp == 2 || interp == 4 || interp == 8);
+        EXPECT_EQ(xcorr::buildTailWeights(t.data(), interp, n, tail), phased);
+        const int interior = std::max(0, n - TEMPLATE_LENGTH + 1);
+        std::vector<float> first;
+        for (xcorr::SimdLevel level : test::supportedLevels()) {
+            std::vector<float> xc(n + 256, -7.0f);
+            if (phased) {
+                xcorr::correlatePhases(wide.data(), pw, 0, interior, xc.data(), level);
+                xcorr::correlateTail(wide.data(), tail, interior, n, xc.data(), level);
+            } else {
+                xcorr::correlateDirect(x.data(), t.data(), 0, n, xc.data(), level);
+            }
+            for (int k = 0; k < n; ++k) {
+                long double exact = 0, magnitude = 0;
+                for (int j = 0; j < TEMPLATE_LENGTH && j + k < n; ++j) {
+                    exact += static_cast<long double>(t[j]) * x[j + k];
+                    magnitude += std::fabs(static_cast<long double>(t[j]) * x[j + k]);
+                }
+                const float e = static_cast<float>(exact);
+                ASSERT_LE(std::fabs(static_cast<double>(xc[k] - exact)),
+                          std::fabs(std::nextafter(e, 0.0f) - e) + 1e-12 * double(magnitude))
+                    << "k " << k;
+            }
+            if (first.empty()) first = xc;
+            ASSERT_EQ(xc, first) << xcorr::simdLevelName(level);
+        }
+    }
+}
 
 // For each setting: the window (range gate to raw samples in 16 bits, 100 interpolated samples
 // before it, a start at or below 48 moved to 20), temperature compensation (index above 1.1),

@@ -1,5 +1,5 @@
-// processShot's window options and refusals on simulated recordings (what it reports for a shot
-// of each layout is pinned end to end by quarv-cli shot in the slow golden test).
+// processShot's refusals on simulated recordings (what it reports for a shot of each layout, also
+// with its own window, is pinned end to end by quarv-cli shot in the slow golden test).
 #include "core/waveform/shot.hpp"
 
 #include "core/scanfile/playback_file.hpp"
@@ -18,19 +18,12 @@ protected:
     }
 };
 
-TEST_F(Shot, RangeOptionsReplaceTheWindowAndRefusalsSayWhy) {
+TEST_F(Shot, RefusalsSayWhyAndNumbersThatAreNotFiniteAreNull) {
     const auto line = test::makeRecording(dir_.path(), "line.raw", [](sim::SimOptions& s) {
         s.scanner.scanType = 3;
         s.scanner.lines = 3;
     });
     ShotResult r;
-    ASSERT_TRUE(shot(line, {0, 0, {}, {}}, r));
-    // The file's 0.5 .. 30 m in water: 2 x trunc(8.94) = 16; 2 x 268 = 536 beyond the record.
-    EXPECT_TRUE(r.found && r.rawStart == 16 && r.rawEnd == 400 && r.searchStart == 20 &&
-                r.searchEnd == 1600);
-    ASSERT_TRUE(shot(line, {0, 0, 6.0, 7.0}, r));
-    EXPECT_TRUE(r.searchStart == 756 && r.searchEnd == 1100);
-    EXPECT_TRUE(!r.found || r.range > 5.9); // the plane at 4 m is outside that window now
     const auto bowtie = test::makeRecording(dir_.path(), "bowtie.raw",
                                             [](sim::SimOptions& s) { s.scanner.scanType = 4; });
     const auto peaks = test::makeRecording(dir_.path(), "peaks.pek",
