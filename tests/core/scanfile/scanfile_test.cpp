@@ -53,12 +53,8 @@ template <typename T> std::vector<T> values(std::size_t count, int record, doubl
 }
 const auto floats = values<float>;
 const auto doubles = values<double>;
-std::vector<std::uint32_t> wordsFor(std::size_t count, int record) {
-    return values<std::uint32_t>(count, record, 0);
-}
-std::vector<std::int16_t> samplesFor(std::size_t count, int record) {
-    return values<std::int16_t>(count, record, 0);
-}
+const auto wordsFor = [](std::size_t count, int k) { return values<std::uint32_t>(count, k, 0); };
+const auto samplesFor = [](std::size_t count, int k) { return values<std::int16_t>(count, k, 0); };
 
 // One small file per record kind; record k holds the builders' values for k. Line: T 3, W 5, P 4,
 // N 6 (S 138). Bowtie: T 4, W 2 (Q 8), N 3 (S 226). Stare: T 1, W 3, L 2, P 2, N 4 (S 66,

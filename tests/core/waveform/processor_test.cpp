@@ -107,15 +107,13 @@ TEST_F(Processor, WindowsCorrectionsAndAllocationFailuresTranscript) {
         {600, 4, 1.1000001, 0, 100}, {600, 4, 0, 0, 100},         {600, 8, 1.34, 0.5, 9},
         {0, 4, 1.34, 0, 100},        {600, 0, 1.34, 0, 100},      {600, 0.5, 1.34, 0, 100},
         {600, nan, 1.34, 0, 100},    {600, 1e9, 1.34, 0, 100}};
-    CalibrationCfg cal = test::plainCalibration();
-    cal.setTempCoefC0(2.0);
     std::ostringstream out;
     out.precision(9);
     for (const Setting& s : settings) {
         RecordingSink sink;
         WaveformProcessor p(root_, sink);
         out << s.samples << " x" << s.interpolation << " n " << s.index << " " << s.rangeMin << ".."
-            << s.rangeMax << ": " << test::configure(p, s, cal) << " raw " << p.rawStart() << ".."
+            << s.rangeMax << ": " << test::configure(p, s, 2.0) << " raw " << p.rawStart() << ".."
             << p.rawEnd() << " search " << p.searchStart() << ".." << p.searchEnd() << " temp "
             << p.tempCompEnabled() << " capacity " << p.capacity() << "\n";
         const int n = std::max(s.samples, 600), c = std::min(300, s.samples / 2);

@@ -38,14 +38,11 @@ struct Setting {
     double interpolation = 4.0, index = 1.34, rangeMin = 0.0, rangeMax = 100.0;
 };
 
-inline CalibrationCfg plainCalibration() {
-    CalibrationCfg c;
-    c.setTimeScale(1.0f);
-    return c;
-}
-
-inline bool configure(WaveformProcessor& p, const Setting& s,
-                      const CalibrationCfg& cal = plainCalibration()) {
+// No time scaling; `tempC0` the constant of the temperature correction.
+inline bool configure(WaveformProcessor& p, const Setting& s, double tempC0 = 0.0) {
+    CalibrationCfg cal;
+    cal.setTimeScale(1.0f);
+    cal.setTempCoefC0(tempC0);
     DigitizerCfg d;
     d.setSamplesPerPulse(static_cast<std::uint16_t>(s.samples));
     ProcessingCfg r;
