@@ -19,7 +19,7 @@ namespace {
 TEST(ProcessingRoundTrip, CleanPulsesComeBackAtTheirRange) {
     test::TempDir dir;
     RecordingSink sink;
-    ConfigRoot root(dir.path() / "home");
+    ConfigRoot root(dir / "home");
     ASSERT_TRUE(root.ensureCreated(sink));
     const struct {
         const char* name;
@@ -40,25 +40,15 @@ TEST(ProcessingRoundTrip, CleanPulsesComeBackAtTheirRange) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScannerOptions o;
-        o.samplesPerPulse = 800;
-        o.refractiveIndex = c.index;
-        o.interpolation = c.interpolation;
-        o.timeOffsetNs = c.timeOffsetNs;
-        o.timeScale = c.timeScale;
-        o.tempCoefC2 = c.c2;
-        o.tempCoefC1 = c.c1;
-        o.tempCoefC0 = c.c0;
+        o.samplesPerPulse = 800, o.refractiveIndex = c.index, o.interpolation = c.interpolation;
+        o.timeOffsetNs = c.timeOffsetNs, o.timeScale = c.timeScale;
+        o.tempCoefC2 = c.c2, o.tempCoefC1 = c.c1, o.tempCoefC0 = c.c0;
         const ScanHeader h = makeHeader(o, false);
         const ForwardModel model(h, c.tempA, c.tempB);
         WaveformProcessor proc(root, sink);
-        ProcessingCfg processing = h.processing;
-        processing.setRangeMin(0.0);
-        processing.setRangeMax(100.0);
-        ASSERT_TRUE(proc.configure(h.digitizer, processing, h.calibration));
-        // Clean: no noise and no window echo; only the rounding to whole counts.
-        WaveformOptions w;
-        w.noiseSigma = 0;
-        w.windowEcho = 0;
+        ASSERT_TRUE(proc.configure(h.digitizer, h.processing, h.calibration));
+        WaveformOptions w; // clean: no noise and no window echo, only the rounding to counts
+        w.noiseSigma = 0, w.windowEcho = 0;
         const double horPos = c.horPosNs * 1e-9, excess = 0.0123;
         Random rng(1);
         std::vector<std::int16_t> wave(o.samplesPerPulse);
@@ -68,11 +58,11 @@ TEST(ProcessingRoundTrip, CleanPulsesComeBackAtTheirRange) {
                 const double rr = r + k * 0.1 * kSpeedOfLight * kRawSamplePeriod / (2 * c.index);
                 const Echo echo{model.recordPosition(rr, excess, horPos) / c.interpolation, 400.0};
                 synthesizeWaveform(w, std::span(&echo, 1), Backscatter{}, rng, wave);
-                float range = 0, position = 0;
+                float range = 0;
                 std::uint16_t amplitude = 0;
                 bool saturated = false, found = false;
-                proc.processWaveformPos(wave.data(), range, position, horPos, c.tempA, c.tempB,
-                                        amplitude, saturated, found);
+                proc.processWaveform(wave.data(), range, horPos, c.tempA, c.tempB, amplitude,
+                                     saturated, found);
                 ASSERT_TRUE(found && !saturated) << rr;
                 EXPECT_NEAR(amplitude, 408, 12);
                 worst = std::max(worst, std::fabs(range - (rr + excess)));

@@ -1,6 +1,6 @@
 // The recording simulator's scene geometry (every shape, including turned boxes, which the named
-// scenes do not use) and its refusals. What it writes is held against its truth by the slow
-// tests (processed points on the truth) and the round trip here.
+// scenes do not use) and its refusals. What lies behind scatterers, and what it writes, are held
+// against its truth by the slow tests and the round trip here.
 #include "core/sim/simulator.hpp"
 
 #include "core/app/message_sink.hpp"
@@ -27,46 +27,25 @@ TEST(SimScene, RaysHitEachShapeAtItsNearestSurface) {
         int object; // the one it hits
     } cases[] = {
         {{{1, 1, 0}, {0, r2, -r2}}, 2.0 / r2, plane},
-        {{{0, 0, -3}, {0, 0, 1}}, 1.0, plane},
         {{{0.6, 0, 30}, {0, 1, 0}}, 4.2, sphere},
-        {{{0, 5, 30}, {0, 0, 1}}, 1.0, sphere},
         {{{1.0001, 0, 30}, {0, 1, 0}}, -1, sphere},
-        {{{0, 7, 30}, {0, 1, 0}}, -1, sphere},
         {{{0, 0, 60}, {0, 1, 0}}, 10 - std::sqrt(2.0), box},
-        {{{0, 10, 65}, {0, 0, -1}}, 4.0, box},
+        {{{0.5, 0, 60}, {0, 1, 0}}, 10.5 - std::sqrt(2.0), box}, // the turned face
         {{{1.5, 0, 60}, {0, 1, 0}}, -1, box},
-        {{{0.5, 0, 60}, {0, 1, 0}}, 10.5 - std::sqrt(2.0), box},
         {{{1.9, 0, 90.3}, {0, 1, 0}}, 5.6, pipe},
         {{{2.1, 0, 90}, {0, 1, 0}}, -1, pipe},
         {{{5, 6, 90.2}, {-1, 0, 0}}, 3.0, pipe},
-        {{{0, 6, 90}, {1, 0, 0}}, 2.0, pipe},
     };
     for (const auto& c : cases) {
         const auto h = s.trace(c.ray, 0.0);
-        if (c.t < 0) {
-            EXPECT_TRUE(!h || h->object == plane) << c.object << " " << c.ray.origin.x;
-            continue;
-        }
-        ASSERT_TRUE(h) << c.object << " " << c.t;
-        EXPECT_EQ(h->object, c.object);
+        ASSERT_EQ(h && h->object != plane ? h->object : plane, c.t < 0 ? plane : c.object);
+        if (c.t < 0) continue;
         EXPECT_NEAR(h->t, c.t, 1e-9) << c.object;
         EXPECT_NEAR(s.distanceTo(h->object, c.ray.at(h->t)), 0.0, 1e-9);
-        EXPECT_LE(dot(h->normal, c.ray.dir), 0.0);      // the normal faces the incoming beam
-        if (c.object == box && c.ray.origin.x == 0.5) { // the turned face's own normal
-            EXPECT_NEAR(norm(h->normal - Vec3{r2, -r2, 0}), 0.0, 1e-9);
-        }
+        // A unit normal facing the incoming beam (the turned face's own).
         EXPECT_NEAR(norm(h->normal), 1.0, 1e-12);
+        EXPECT_LE(dot(h->normal, c.ray.dir), c.ray.origin.x == 0.5 ? -r2 + 1e-9 : 0.0);
     }
-    // A beam goes on past an ignored object (a scatterer it has already met).
-    const int fish = s.addSphere({0, 4, 150}, 0.1, SurfaceKind::Scatterer, 2.0, 0.6);
-    const int wall = s.addPlane({0, 10, 0}, {0, -1, 0}, SurfaceKind::Wall, 0.5);
-    const Ray ray{{0, 0, 150}, {0, 1, 0}};
-    const auto first = s.trace(ray, 0.0);
-    ASSERT_TRUE(first && first->object == fish);
-    EXPECT_NEAR(first->t, 3.9, 1e-12);
-    const auto next = s.trace(ray, first->t, fish);
-    ASSERT_TRUE(next && next->object == wall);
-    EXPECT_TRUE(s.cover(fish) == 0.6 && s.kind(fish) == SurfaceKind::Scatterer);
 }
 
 TEST(Simulator, RefusalsAreNamedAndLeaveNoFile) {
@@ -82,9 +61,6 @@ TEST(Simulator, RefusalsAreNamedAndLeaveNoFile) {
     badScene.scene = "moon";
     EXPECT_FALSE(simulate(badScene, dir / "m.raw", r, sink));
     EXPECT_EQ(sink.last(), "ERROR, Simulator, unknown scene: moon");
-    SimOptions badScanner = sceneDefaults("plane");
-    badScanner.scanner.interpolation = 2.5;
-    EXPECT_FALSE(simulate(badScanner, dir / "i.raw", r, sink));
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 

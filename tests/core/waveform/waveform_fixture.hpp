@@ -14,23 +14,20 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <random>
 #include <vector>
 
 namespace quarv::test {
 
-// Every instruction-set level this CPU can run, lowest first.
+// Every instruction-set level this CPU can run, lowest first; SimdLimit runs the processing at
+// one of them for the scope's lifetime.
 inline std::vector<xcorr::SimdLevel> supportedLevels() {
+    const xcorr::SimdLevel best = xcorr::bestSimdLevel();
     std::vector<xcorr::SimdLevel> levels{xcorr::SimdLevel::Baseline};
-    if (xcorr::bestSimdLevel() != xcorr::SimdLevel::Baseline)
-        levels.push_back(xcorr::SimdLevel::Avx2);
-    if (xcorr::bestSimdLevel() == xcorr::SimdLevel::Avx512)
-        levels.push_back(xcorr::SimdLevel::Avx512);
+    if (best != xcorr::SimdLevel::Baseline) levels.push_back(xcorr::SimdLevel::Avx2);
+    if (best == xcorr::SimdLevel::Avx512) levels.push_back(xcorr::SimdLevel::Avx512);
     return levels;
 }
-
-// Runs the processing at one level for the scope's lifetime.
 struct SimdLimit {
     explicit SimdLimit(xcorr::SimdLevel level) { xcorr::limitSimdLevel(level); }
     ~SimdLimit() { xcorr::limitSimdLevel(xcorr::SimdLevel::Avx512); }
@@ -38,20 +35,14 @@ struct SimdLimit {
 
 struct Setting {
     int samples = 600;
-    double interpolation = 4.0;
-    double index = 1.34;
-    double rangeMin = 0.0;
-    double rangeMax = 100.0;
+    double interpolation = 4.0, index = 1.34, rangeMin = 0.0, rangeMax = 100.0;
 };
 
-inline CalibrationCfg plainCalibration() {
-    CalibrationCfg c;
-    c.setTimeScale(1.0f);
-    return c;
-}
-
-inline bool configure(WaveformProcessor& p, const Setting& s,
-                      const CalibrationCfg& cal = plainCalibration()) {
+// No time scaling; `tempC0` the constant of the temperature correction.
+inline bool configure(WaveformProcessor& p, const Setting& s, double tempC0 = 0.0) {
+    CalibrationCfg cal;
+    cal.setTimeScale(1.0f);
+    cal.setTempCoefC0(tempC0);
     DigitizerCfg d;
     d.setSamplesPerPulse(static_cast<std::uint16_t>(s.samples));
     ProcessingCfg r;
@@ -72,9 +63,7 @@ protected:
 };
 
 struct Pulse {
-    double position = 300.0; // raw samples
-    double amplitude = 400.0;
-    double sigma = 2.5; // raw samples
+    double position = 300.0, amplitude = 400.0, sigma = 2.5; // raw samples, counts, raw samples
 };
 
 inline std::vector<std::int16_t> synthWaveform(int samples, double baseline, double noise,
@@ -83,12 +72,10 @@ inline std::vector<std::int16_t> synthWaveform(int samples, double baseline, dou
     std::normal_distribution<double> gauss(0.0, 1.0);
     std::vector<std::int16_t> w(static_cast<std::size_t>(samples));
     for (int i = 0; i < samples; ++i) {
-        double v = baseline;
+        double v = baseline + (noise > 0 && rng ? noise * gauss(*rng) : 0.0);
         for (const Pulse& p : pulses)
             v += p.amplitude * std::exp(-0.5 * std::pow((i - p.position) / p.sigma, 2));
-        if (noise > 0 && rng) v += noise * gauss(*rng);
-        w[static_cast<std::size_t>(i)] =
-            static_cast<std::int16_t>(std::clamp(std::round(v), -32768.0, clip));
+        w[std::size_t(i)] = static_cast<std::int16_t>(std::clamp(std::round(v), -32768.0, clip));
     }
     return w;
 }
