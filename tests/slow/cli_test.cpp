@@ -1,19 +1,27 @@
-// The command line end to end over small simulated recordings of every kind: what simulate writes,
-// what info and shot print and what process exports (points, LAS, XYZ, the LAS read back) are kept
-// as golden transcripts. Any change in the numbers or bytes an operator gets shows up here; the
-// accuracy against the ground truth is checked in simulated_scans_test.cpp.
+// quarv-cli end to end. Over small simulated recordings of every kind, what simulate writes, what
+// info and shot print and what process exports (points, LAS, XYZ, the LAS read back) are kept as
+// golden transcripts: any change in the numbers or bytes an operator gets shows up here (the
+// accuracy against the ground truth is checked in simulated_scans_test.cpp). The broken files of
+// tests/slow/hostile/ and names that are folders or FIFOs go through info and process too: every
+// run must end on its own with exit 0 or 1, say something on exit 1, show no sanitizer report,
+// stay below 2 GiB, and say what the transcript keeps.
 #include "support/golden.hpp"
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <fstream>
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace quarv {
@@ -80,12 +88,14 @@ const Case kCases[] = {
      {""}},
 };
 
-struct CliRun {
-    int code = -1;
+struct Outcome {
+    bool exited = false, timedOut = false;
+    int code = -1, signal = 0;
+    long maxRssKb = 0;
     std::string out, err;
 };
 
-class GoldenCli : public ::testing::Test {
+class Cli : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fs::exists(cli_)) GTEST_SKIP() << cli_ << " is not built";
@@ -96,14 +106,41 @@ protected:
         return std::string(bytes.begin(), bytes.end());
     }
 
-    // Runs quarv-cli; the temporary folder's name and the run time are taken out of what it
-    // prints, and so are the progress lines.
-    CliRun cli(const std::string& args) {
-        const std::string command = cli_.string() + " " + args + " >" + (dir / "out").string() +
-                                    " 2>" + (dir / "err").string();
-        const int status = std::system(command.c_str());
-        CliRun r;
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    // Runs quarv-cli with `args` (split at spaces) in a child process of its own, killed after
+    // 90 s; the temporary folder's name, the run time and the progress lines are taken out of
+    // what it prints.
+    Outcome cli(const std::string& args) {
+        std::vector<std::string> words = {cli_.string()};
+        std::istringstream split(args);
+        for (std::string w; split >> w;) words.push_back(w);
+        const fs::path outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+            ::dup2(::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+            std::vector<char*> argv;
+            for (std::string& w : words) argv.push_back(w.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        Outcome o;
+        int status = 0;
+        rusage usage{};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+        while (::wait4(pid, &status, WNOHANG, &usage) != pid) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                o.timedOut = true;
+                ::kill(pid, SIGKILL);
+                ::wait4(pid, &status, 0, &usage);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        o.exited = WIFEXITED(status);
+        o.code = o.exited ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        o.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        o.maxRssKb = usage.ru_maxrss;
         const std::regex folder(dir.path().string()), seconds(", [0-9.]+ s\n"),
             progress("progress [0-9]+%\n");
         const auto clean = [&](std::string s) {
@@ -111,9 +148,20 @@ protected:
             s = std::regex_replace(s, seconds, ", T s\n");
             return std::regex_replace(s, progress, "");
         };
-        r.out = clean(read(dir / "out"));
-        r.err = clean(read(dir / "err"));
-        return r;
+        o.out = clean(read(outPath));
+        o.err = clean(read(errPath));
+        return o;
+    }
+
+    void expectCleanEnd(const Outcome& o, const std::string& what) {
+        SCOPED_TRACE(what);
+        EXPECT_FALSE(o.timedOut) << "did not end within 90 s";
+        EXPECT_TRUE(o.exited) << "ended by signal " << o.signal << "\n" << o.err;
+        EXPECT_TRUE(o.code == 0 || o.code == 1) << "exit " << o.code << "\n" << o.err;
+        EXPECT_TRUE(o.code == 0 || !o.err.empty()) << "exit 1 without a message";
+        EXPECT_EQ(o.err.find("Sanitizer"), std::string::npos) << o.err;
+        EXPECT_EQ(o.err.find("runtime error"), std::string::npos) << o.err;
+        EXPECT_LT(o.maxRssKb, 2L * 1024 * 1024) << "peak memory " << o.maxRssKb / 1024 << " MiB";
     }
 
     // The exports of one process run: the points CSV's digest with its first and last rows, the
@@ -121,7 +169,7 @@ protected:
     void exports(std::ostringstream& t, const std::string& input, const std::string& options) {
         const fs::path csv = dir / "points.csv", las = dir / "cloud.las", xyz = dir / "cloud.xyz";
         for (const fs::path& f : {csv, las, xyz}) fs::remove(f);
-        const CliRun p =
+        const Outcome p =
             cli("process " + input + " --home " + (dir / "home").string() + " --points " +
                 csv.string() + " --las " + las.string() + " --xyz " + xyz.string() + " " + options);
         t << "== process " << options << "\nexit " << p.code << "\n" << p.err;
@@ -140,27 +188,30 @@ protected:
     test::TempDir dir;
 };
 
+using GoldenCli = Cli;
+using HostileFilesCli = Cli;
+
 TEST_F(GoldenCli, EveryRecordingKindThroughEveryCommand) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
         std::ostringstream t;
         const fs::path rec = dir / c.file;
-        const CliRun s = cli("simulate -o " + rec.string() + " " + c.simulate + " --truth " +
-                             (dir / "truth.csv").string());
+        const Outcome s = cli("simulate -o " + rec.string() + " " + c.simulate + " --truth " +
+                              (dir / "truth.csv").string());
         ASSERT_EQ(s.code, 0) << s.err;
         if (c.truncate > 0) fs::resize_file(rec, fs::file_size(rec) - c.truncate);
         t << "== simulate " << c.simulate << "\n"
           << s.out << s.err << "recording " << test::digest(test::readBytes(rec)) << "\ntruth "
           << test::digest(test::readBytes(dir / "truth.csv")) << "\n";
-        const CliRun info = cli("info " + rec.string());
+        const Outcome info = cli("info " + rec.string());
         t << "== info\nexit " << info.code << "\n" << info.out << info.err;
         for (const char* shot : c.shots) {
             std::istringstream words(shot);
             std::string k, p, rest;
             words >> k >> p;
             std::getline(words, rest);
-            const CliRun r = cli("shot " + rec.string() + " --home " + (dir / "home").string() +
-                                 " --record " + k + " --pulse " + p + rest);
+            const Outcome r = cli("shot " + rec.string() + " --home " + (dir / "home").string() +
+                                  " --record " + k + " --pulse " + p + rest);
             t << "== shot " << shot << "\nexit " << r.code << "\n" << r.out << r.err;
         }
         for (const char* options : c.process) exports(t, rec.string(), options);
@@ -185,11 +236,48 @@ TEST_F(GoldenCli, RefusedCommandLines) {
              "simulate" + out + " --shots abc", "simulate --scene plane", "process x.raw --layer 5",
              "process x.raw --range-min", "shot x.raw", "shot x.raw --record 1 --pulse -1", "info",
              "nonsense"}) {
-        const CliRun r = cli(std::regex_replace(bad, std::regex("DIR"), dir.path().string()));
+        const Outcome r = cli(std::regex_replace(bad, std::regex("DIR"), dir.path().string()));
         t << "== " << bad << "\nexit " << r.code << "\n" << r.out << r.err;
         EXPECT_FALSE(fs::exists(dir / "x.raw")) << bad;
     }
     test::expectGolden("cli_refused.txt", t.str());
+}
+
+// Every file of tests/slow/hostile/ (made once with the program's own writers, then broken: cut
+// short, counts of 65535 or 2^32, NaN calibrations, interpolation beyond the buffers, LAS headers
+// that contradict themselves, ...), and names that are folders, FIFOs or missing, through info
+// and process.
+TEST_F(HostileFilesCli, InfoAndProcessEndCleanlyOnEveryHostileFile) {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(fs::path(QUARV_SOURCE_DIR) / "tests/slow/hostile"))
+        files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    ASSERT_GE(files.size(), 40u);
+    for (const fs::path& source : files) fs::copy_file(source, dir / source.filename());
+    for (const char* name : {"folder.raw", "folder.3DC", "folder.las"})
+        fs::create_directory(dir / name);
+    for (const char* name : {"fifo.raw", "fifo.3DC", "fifo.las"})
+        ASSERT_EQ(::mkfifo((dir / name).c_str(), 0600), 0);
+    for (const char* name : {"folder.raw", "folder.3DC", "folder.las", "fifo.raw", "fifo.3DC",
+                             "fifo.las", "missing.raw", "missing.3DC", "missing.las"})
+        files.push_back(dir / name);
+    std::string transcript;
+    long peakKb = 0;
+    for (const fs::path& source : files) {
+        const std::string file = (dir / source.filename()).string();
+        for (const std::string& command :
+             {"info " + file, "process " + file + " --home DIR/home"}) {
+            const Outcome o =
+                cli(std::regex_replace(command, std::regex("DIR"), dir.path().string()));
+            expectCleanEnd(o, command);
+            transcript += "== " + command.substr(0, command.find(' ')) + " " +
+                          source.filename().string() + ": exit " + std::to_string(o.code) + "\n" +
+                          o.err;
+            peakKb = std::max(peakKb, o.maxRssKb);
+        }
+    }
+    test::expectGolden("cli_hostile.txt", transcript);
+    std::printf("peak memory of a run: %ld MiB\n", peakKb / 1024);
 }
 
 } // namespace
