@@ -1,13 +1,11 @@
-// What the engine tests share: a configuration root with the shipped pulse template, a point
-// store, a notifier that records what the processing thread posted (or holds it at a line), and
-// small line-scan recordings with Gaussian pulses at chosen ranges (the pulse of the shipped
-// template: sigma 10 interpolated samples, i.e. 2.5 raw samples at interpolation 4).
+// What the engine tests share: a configuration root, a point store, a notifier, and line-scan
+// recordings with Gaussian pulses at chosen ranges (the shipped template's pulse: sigma 10
+// interpolated samples, i.e. 2.5 raw samples at interpolation 4).
 #pragma once
 
 #include "core/app/message_sink.hpp"
 #include "core/app/notifier.hpp"
 #include "core/cloud/cloud_renderer.hpp"
-#include "core/cloud/cloud_store.hpp"
 #include "core/config/config_root.hpp"
 #include "core/scan/processing_session.hpp"
 #include "core/scanfile/raw_writer.hpp"
@@ -16,15 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
-#include <functional>
-#include <memory>
 #include <mutex>
-#include <vector>
 
 namespace quarv::test {
 
@@ -96,8 +89,8 @@ inline ScanHeader headerFor(const RecordingSpec& spec) {
     return h;
 }
 
-// Azimuth readings -1 .. 1 V along a line, elevation 1 .. -1 V over the lines; deterministic
-// pseudo-noise of +-3 counts on the baseline.
+// Azimuth readings -1 .. 1 V along a line, elevation 1 .. -1 V over the lines; pseudo-noise of
+// +-3 counts on the baseline.
 inline bool writeRecording(const std::filesystem::path& path, const RecordingSpec& spec,
                            bool trailer = true) {
     RawFileWriter out;
@@ -111,11 +104,7 @@ inline bool writeRecording(const std::filesystem::path& path, const RecordingSpe
             const double range = spec.rangeOf(l, s), a = spec.amplitudeOf(l, s);
             const double centre = range * 2.0 * 1.34 / (SPEED_OF_LIGHT_MPS * RAW_SAMPLE_PERIOD_S);
             for (int i = 0; i < spec.samples; ++i) {
-                std::uint32_t h = static_cast<std::uint32_t>(l * 7919 + s * 104729 + i * 31337);
-                h ^= h >> 13;
-                h *= 0x5bd1e995u;
-                h ^= h >> 15;
-                double v = spec.baseline + 3.0 * ((h % 2001) / 1000.0 - 1.0);
+                double v = spec.baseline + 3.0 * std::sin(l * 7919.0 + s * 104729.0 + i * 31337.0);
                 if (range >= 0) v += a * std::exp(-(i - centre) * (i - centre) / (2.0 * 2.5 * 2.5));
                 samples.push_back(static_cast<std::int16_t>(std::lround(v)));
             }
@@ -205,15 +194,12 @@ struct Engine {
                session->waitUntilIdle(std::chrono::seconds(60));
     }
     std::vector<CloudPoint> points(std::uint32_t layer) const {
-        std::vector<CloudPoint> out;
-        for (std::uint32_t i = 0; i < store->pointCount(layer); ++i)
-            out.push_back(store->point(layer, i));
-        return out;
+        const CloudPoint* first = &store->point(layer, 0);
+        return {first, first + store->pointCount(layer)};
     }
     std::string text(std::uint32_t layer) const {
         std::string out;
-        for (std::uint32_t i = 0; i < store->pointCount(layer); ++i)
-            out += pointText(store->point(layer, i));
+        for (const CloudPoint& p : points(layer)) out += pointText(p);
         return out;
     }
 };
