@@ -148,19 +148,5 @@ TEST(EngineRun, FilesBeyondTheOldCapacitiesAreSizedFromTheHeader) {
     }
 }
 
-TEST(EngineRun, ProgressRunsOverTheLinesThenTheFilters) {
-    RecordingSpec spec;
-    spec.shots = 6;
-    spec.lines = 3;
-    Engine e(2);
-    e.store->layer(0).neighbourFilter = 1;
-    ASSERT_TRUE(test::writeRecording(e.path("progress.raw"), spec));
-    ASSERT_TRUE(e.process(e.path("progress.raw"), 0));
-    // 0, trunc((line + 1) / lines x 100) before each line, 0; then the filters: 1 ... 0.
-    EXPECT_EQ(e.notifier.values(), (std::vector<int>{0, 33, 66, 100, 0, 1, 0}));
-    EXPECT_GE(e.notifier.changes.load(), 4);
-    EXPECT_GE(e.notifier.targets.load(), 1);
-}
-
 } // namespace
 } // namespace quarv

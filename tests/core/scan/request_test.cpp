@@ -119,7 +119,7 @@ TEST(RequestSettings, StartCompletesAndWritesTheSettingsFile) {
 
 // A fish in front of a wall: the clutter filter hides it after the run; re-filtering with
 // edited settings applies the layer filter first and then, where the clutter filter is on,
-// the clutter filters again.
+// the clutter filters again. Progress runs over the lines, then the filters.
 TEST(RequestFilter, ClutterRemovalsStayHiddenAndRefilterFollowsTheSettings) {
     Engine e(2);
     RecordingSpec spec;
@@ -136,6 +136,10 @@ TEST(RequestFilter, ClutterRemovalsStayHiddenAndRefilterFollowsTheSettings) {
     const std::uint32_t total = e.store->pointCount(0);
     EXPECT_EQ(total, 24u * 5u);
     EXPECT_LT(layer.rangeMin, 3.0f) << "the run's window spans what it saw, fish included";
+    // 0, trunc((line + 1) / lines x 100) before each line, 0; then the filters: 1 ... 0.
+    EXPECT_EQ(e.notifier.values(), (std::vector<int>{0, 20, 40, 60, 80, 100, 0, 1, 0}));
+    EXPECT_GE(e.notifier.changes.load(), 4);
+    EXPECT_GE(e.notifier.targets.load(), 1);
     const auto expectVisible = [&](std::uint32_t visible) {
         EXPECT_EQ(e.store->countVisible(0, true), visible);
         EXPECT_EQ(fish.isValid(), visible == total);
