@@ -19,9 +19,7 @@ using test::RecordingSpec;
 // many workers share them: every field of every point, the order and the sequence numbers,
 // also after the clutter filters (which hide the saturated shots and the fish).
 TEST(PipelineWorkers, PointsAreIdenticalWhateverTheWorkerCount) {
-    RecordingSpec spec;
-    spec.shots = 37; // shares of unequal size for 2, 3 and 4 workers
-    spec.lines = 7;
+    RecordingSpec spec{.shots = 37, .lines = 7}; // shares of unequal size for 2, 3 and 4 workers
     spec.rangeOf = [](int line, int shot) {
         if ((line * 37 + shot) % 11 == 0) return -1.0; // no return
         if (line == 3 && shot == 18) return 2.0;       // a fish
@@ -46,9 +44,7 @@ TEST(PipelineWorkers, PointsAreIdenticalWhateverTheWorkerCount) {
 // line arrays hold it) and keeps both ends; the points carry the corrected range. The SNR
 // threshold keeps a shot whose SNR equals it.
 TEST(EngineRun, RangeGateIncludesItsEndsAndThresholdItsValue) {
-    RecordingSpec spec;
-    spec.shots = 5; // with two workers: shares of 2 and 3 shots
-    spec.lines = 1;
+    RecordingSpec spec{.shots = 5, .lines = 1}; // with two workers: shares of 2 and 3 shots
     spec.rangeOf = [](int, int shot) { return 3.0 + 0.5 * shot; };
     Engine e(2);
     const auto file = e.path("gate.raw");
@@ -89,12 +85,9 @@ TEST(EngineRun, RangeGateIncludesItsEndsAndThresholdItsValue) {
 }
 
 TEST(EngineRun, NegativeAmplitudeWordDropsTheShot) {
-    RecordingSpec spec;
-    spec.shots = 6;
-    spec.lines = 2;
     // A baseline far below zero: the pulse is found, but its peak sample is negative, which the
     // amplitude word carries as 32768 or more.
-    spec.baseline = -3000;
+    RecordingSpec spec{.shots = 6, .lines = 2, .baseline = -3000};
     spec.amplitudeOf = [](int, int shot) { return shot < 3 ? 400.0 : 3400.0; };
     Engine e(2);
     ASSERT_TRUE(test::writeRecording(e.path("negative.raw"), spec));
@@ -127,14 +120,12 @@ TEST(EngineRun, MissingPulseTemplateIsReportedAndTheShippedOneUsed) {
 // filters; here the arrays follow the header, so larger files run in full.
 TEST(EngineRun, FilesBeyondTheOldCapacitiesAreSizedFromTheHeader) {
     for (const auto& [shots, lines, samples, clutter] :
-         {std::tuple{2100, 2, 1500, 0}, std::tuple{3, 2100, 300, 1}}) {
+         {std::tuple<std::uint16_t, std::uint16_t, std::uint16_t, std::uint8_t>{2100, 2, 1500, 0},
+          {3, 2100, 300, 1}}) {
         Engine e(2);
-        RecordingSpec spec;
-        spec.shots = static_cast<std::uint16_t>(shots);
-        spec.lines = static_cast<std::uint16_t>(lines);
-        spec.samples = static_cast<std::uint16_t>(samples);
+        const RecordingSpec spec{.shots = shots, .lines = lines, .samples = samples};
         ASSERT_TRUE(test::writeRecording(e.path("big.raw"), spec));
-        e.store->layer(0).neighbourFilter = static_cast<std::uint8_t>(clutter);
+        e.store->layer(0).neighbourFilter = clutter;
         e.store->layer(0).filterDistance = 10.0;
         ASSERT_TRUE(e.process(e.path("big.raw"), 0));
         EXPECT_TRUE(e.sink.messages().empty()) << e.sink.last();

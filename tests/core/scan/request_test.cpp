@@ -21,11 +21,8 @@ using test::RecordingSpec;
 // file stops it at its next line and is held until it ends; a third start replaces the held one.
 // Destroying the session instead ends the run at its next line and joins the thread.
 TEST(RequestProtocol, ANewFileStopsTheHeldRunAndTheLastStartWins) {
-    RecordingSpec first, second;
-    first.shots = second.shots = 8;
-    first.lines = 10;
-    second.lines = 4;
-    second.rangeOf = [](int, int) { return 7.0; };
+    const RecordingSpec first{.shots = 8, .lines = 10},
+        second{.shots = 8, .lines = 4, .rangeOf = [](int, int) { return 7.0; }};
     for (const bool destroy : {false, true}) {
         Engine e(2, 40);
         ASSERT_TRUE(test::writeRecording(e.path("first.raw"), first));
@@ -122,9 +119,7 @@ TEST(RequestSettings, StartCompletesAndWritesTheSettingsFile) {
 // the clutter filters again. Progress runs over the lines, then the filters.
 TEST(RequestFilter, ClutterRemovalsStayHiddenAndRefilterFollowsTheSettings) {
     Engine e(2);
-    RecordingSpec spec;
-    spec.shots = 24;
-    spec.lines = 5;
+    RecordingSpec spec{.shots = 24, .lines = 5};
     spec.rangeOf = [](int line, int shot) { return line == 2 && shot == 11 ? 2.5 : 5.0; };
     ASSERT_TRUE(test::writeRecording(e.path("wall.raw"), spec));
     PointLayer& layer = e.store->layer(0);
@@ -162,13 +157,9 @@ TEST(RequestFilter, ClutterRemovalsStayHiddenAndRefilterFollowsTheSettings) {
 // it and a LAS import wait for the next re-filter, which takes both.
 TEST(RequestKinds, CloudFileRebuildAndLasImportWaitForTheFilters) {
     Engine e(2);
-    RecordingSpec spec;
-    spec.lines = 2;
-    const ScanHeader h = test::headerFor(spec);
+    const ScanHeader h = test::headerFor({.lines = 2});
     CloudFileHeader ch;
-    ch.scanner = h.scanner;
-    ch.digitizer = h.digitizer;
-    ch.processing = h.processing;
+    ch.scanner = h.scanner, ch.digitizer = h.digitizer, ch.processing = h.processing;
     ch.calibration = h.calibration;
     CloudFileWriter writer;
     const auto cloudPath = e.path("peaks.3DC"), lasPath = e.path("export.las");
