@@ -42,10 +42,11 @@ TEST(PipelineWorkers, PointsAreIdenticalWhateverTheWorkerCount) {
 
 // The gate compares the measured range (before the housing path is taken off, as the engine's
 // line arrays hold it) and keeps both ends; the points carry the corrected range. The SNR
-// threshold keeps a shot whose SNR equals it.
+// threshold keeps a shot whose SNR equals it (a saturated shot's SNR is a float exactly).
 TEST(EngineRun, RangeGateIncludesItsEndsAndThresholdItsValue) {
     RecordingSpec spec{.shots = 5, .lines = 1}; // with two workers: shares of 2 and 3 shots
     spec.rangeOf = [](int, int shot) { return 3.0 + 0.5 * shot; };
+    spec.amplitudeOf = [](int, int shot) { return shot == 2 ? 900.0 : 400.0; }; // 2 saturates
     Engine e(2);
     const auto file = e.path("gate.raw");
     ASSERT_TRUE(test::writeRecording(file, spec));
@@ -54,13 +55,7 @@ TEST(EngineRun, RangeGateIncludesItsEndsAndThresholdItsValue) {
     ASSERT_EQ(all.size(), 5u);
     const auto& engine = e.session->engine();
     const float m1 = engine.range(1), m3 = engine.range(3);
-    // The threshold is an f32: the largest one not above shot 2's SNR must keep shot 2.
-    float snr2 = static_cast<float>(engine.snr(2));
-    if (static_cast<double>(snr2) > engine.snr(2)) snr2 = std::nextafter(snr2, 0.0f);
-    std::vector<std::uint32_t> aboveShot2;
-    for (std::uint32_t s = 0; s < 5; ++s)
-        if (all[s].snr >= all[2].snr) aboveShot2.push_back(s);
-    ASSERT_LT(aboveShot2.size(), 5u);
+    ASSERT_TRUE(all[2].saturated && engine.snr(2) == SATURATED_SNR);
     // A window that leaves a pulse outside lets the peak search settle on noise inside it; an
     // SNR limit of 10 keeps that out (the pulses have SNRs in the thousands).
     struct Case {
@@ -69,7 +64,8 @@ TEST(EngineRun, RangeGateIncludesItsEndsAndThresholdItsValue) {
     };
     for (const Case& c :
          {Case{m1, m3, 10.0f, {1, 2, 3}}, Case{std::nextafter(m1, 100.0f), m3, 10.0f, {2, 3}},
-          Case{m1, std::nextafter(m3, 0.0f), 10.0f, {1, 2}}, Case{0.5f, 30.0f, snr2, aboveShot2}}) {
+          Case{m1, std::nextafter(m3, 0.0f), 10.0f, {1, 2}},
+          Case{0.5f, 30.0f, static_cast<float>(SATURATED_SNR), {2}}}) {
         e.openWindow(0);
         e.store->layer(0).rangeMin = c.rangeMin;
         e.store->layer(0).rangeMax = c.rangeMax;
