@@ -32,7 +32,7 @@ TEST(RequestProtocol, ANewFileStopsTheHeldRunAndTheLastStartWins) {
         EXPECT_TRUE(e.session->isBusy());
         if (destroy) {
             std::thread destroyer([&] { e.session.reset(); });
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
             e.notifier.release();
             destroyer.join(); // returns: the thread ended and was joined
             EXPECT_EQ(e.store->pointCount(0), 4u * 8u);
