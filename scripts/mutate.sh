@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Mutation score of the test suite: applies the single-point faults listed in
-# scripts/mutations.txt to a scratch copy of the sources, one at a time, rebuilds the core and
-# slow test programs and runs them. A mutant is CAUGHT when a test fails, crashes or times out,
-# MISSED when every test passes, INVALID when it does not compile (a fault of the list, not of
-# the tests). The working tree is never touched: the sources (working-tree files, uncommitted
-# changes included) are mirrored into WORK/tree and built in WORK/build.
+# scripts/mutations.txt (or in the list given with --mutations) to a scratch copy of the sources,
+# one at a time, rebuilds the core and slow test programs and runs them. A mutant is CAUGHT when
+# a test fails, crashes or times out, MISSED when every test passes, INVALID when it does not
+# compile (a fault of the list, not of the tests). The working tree is never touched: the sources
+# (working-tree files, uncommitted changes included) are mirrored into WORK/tree and built in
+# WORK/build.
 #
-# Usage: scripts/mutate.sh [-k REGEX] [-j N] [--tree DIR] [--work DIR] [--timeout S] [--list]
+# Usage: scripts/mutate.sh [-k REGEX] [-j N] [--mutations FILE] [--tree DIR] [--work DIR]
+#                          [--timeout S] [--list]
 #   -k REGEX     only the mutants whose id or file matches REGEX (Python syntax)
 #   -j N         build jobs (default 2)
+#   --mutations FILE
+#                the list of mutants (default: mutations.txt next to this script)
 #   --tree DIR   take the sources from the checkout DIR (default: the one holding this script)
 #   --work DIR   scratch folder (default: build-mutate next to this script's scripts/ folder)
 #   --timeout S  upper limit in seconds for one test program (default 600); the limit used is
@@ -31,6 +35,7 @@ while (($#)); do
   case $1 in
     -k) filter=${2:?-k needs a pattern}; shift 2 ;;
     -j) jobs=${2:?-j needs a number}; shift 2 ;;
+    --mutations) mutations=${2:?--mutations needs a file}; shift 2 ;;
     --tree) source_tree=${2:?--tree needs a folder}; shift 2 ;;
     --work) work=${2:?--work needs a folder}; shift 2 ;;
     --timeout) timeout_cap=${2:?--timeout needs seconds}; shift 2 ;;
@@ -40,6 +45,8 @@ while (($#)); do
   esac
 done
 source_tree=$(cd "$source_tree" && pwd) || exit 2
+[[ -f $mutations ]] || { echo "mutate.sh: no mutation list $mutations" >&2; exit 2; }
+mutations=$(cd "$(dirname "$mutations")" && pwd)/$(basename "$mutations")
 [[ -f $source_tree/CMakeLists.txt && -d $source_tree/src/core ]] ||
   { echo "mutate.sh: $source_tree is not a quarv checkout" >&2; exit 2; }
 mkdir -p "$work" && work=$(cd "$work" && pwd)
