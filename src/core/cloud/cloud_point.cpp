@@ -4,6 +4,7 @@ namespace quarv {
 
 void PointLayer::clearSettingsAndStatistics() {
     CloudPoint* keep = points;
+    PointExtra* keepExtras = extras;
     auto keepName = name;
     *this = PointLayer{};
     colorFrom = colorTo = Rgb{};
@@ -13,6 +14,7 @@ void PointLayer::clearSettingsAndStatistics() {
     rangeSeenMin = rangeSeenMax = 0.0f;
     name = keepName;
     points = keep;
+    extras = keepExtras;
 }
 
 } // namespace quarv

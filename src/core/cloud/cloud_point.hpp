@@ -61,6 +61,19 @@ private:
     }
 };
 
+// What a point carries beyond its slot, in a side array parallel to the layer's slots (the slot
+// layout stays the one every reader of points uses): where in the recording the point came from
+// and how it was made. All zero for points that did not come from a recording (LAS imports,
+// rebuilt cloud files): nothing is known there.
+struct PointExtra {
+    std::uint32_t shot = 0;            // shot of the line; column of a stare position; pulse of a sweep
+    float rangeStdDev = 0;             // standard deviation of the ranges a stare point averages
+    std::uint16_t pulses = 0;          // pulses behind the point: 1 for a shot, up to P for a stare
+    std::uint8_t returnNumber = 0;     // 1 = first return of its pulse, by range
+    std::uint8_t numberOfReturns = 0;  // returns found in the pulse
+    bool operator==(const PointExtra&) const = default;
+};
+
 // Colour modes of a layer.
 constexpr std::uint32_t kColorByRange = 1;
 constexpr std::uint32_t kColorBySnrRank = 2;
@@ -90,6 +103,7 @@ struct PointLayer {
     double filterDistance = 0.05;
     std::uint8_t filterPending = 0;
     CloudPoint* points = nullptr; // the layer's slots, fixed when the store is built
+    PointExtra* extras = nullptr; // their side records, same indices
 
     // Zeroes the persisted fields and the statistics, as a missing layer list does.
     void clearSettingsAndStatistics();

@@ -4,13 +4,19 @@ namespace quarv {
 
 CloudStore::CloudStore() {
     static_assert(std::is_trivially_destructible_v<CloudPoint>);
+    static_assert(std::is_trivially_destructible_v<PointExtra>);
     for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) {
         // Untouched zero pages: 5 x 2.25 M slots reserve their address space here but cost
         // nothing until the pipeline writes them. CloudPoint is an aggregate of scalars whose
         // constructed value is all zero bytes, so the zeroed block is a block of constructed
         // slots.
         arrays_[l] = ZeroedPages(std::size_t{LAYER_CAPACITY} * sizeof(CloudPoint));
-        layers_[l].points = arrays_[l].as<CloudPoint>();
+        extraArrays_[l] = ZeroedPages(std::size_t{LAYER_CAPACITY} * sizeof(PointExtra));
+        // A layer is usable only with both arrays.
+        if (arrays_[l].data() && extraArrays_[l].data()) {
+            layers_[l].points = arrays_[l].as<CloudPoint>();
+            layers_[l].extras = extraArrays_[l].as<PointExtra>();
+        }
         layers_[l].inUse = 0;
         layers_[l].neighbourFilter = 1;
         layers_[l].filterDistance = 0.05;
@@ -18,8 +24,8 @@ CloudStore::CloudStore() {
 }
 
 bool CloudStore::allocated() const {
-    for (const auto& a : arrays_) {
-        if (!a.data()) return false;
+    for (const auto& l : layers_) {
+        if (!l.points) return false;
     }
     return true;
 }
@@ -52,6 +58,12 @@ CloudPoint& CloudStore::nextSlot(std::uint32_t l) {
     if (!points) return scratch_;
     // Only the filling thread advances the count, so its own relaxed load is current.
     return points[counts_[l].load(std::memory_order_relaxed)];
+}
+
+PointExtra& CloudStore::nextExtra(std::uint32_t l) {
+    PointExtra* extras = layers_[l].extras;
+    if (!extras) return scratchExtra_;
+    return extras[counts_[l].load(std::memory_order_relaxed)];
 }
 
 bool CloudStore::centroid(std::uint32_t l, float& x, float& y, float& z) const {

@@ -66,6 +66,11 @@ public:
     // Slot i of layer l. Callers keep i below pointCount(l), or at it for the slot being filled.
     CloudPoint& point(std::uint32_t l, std::uint32_t i) { return layers_[l].points[i]; }
     const CloudPoint& point(std::uint32_t l, std::uint32_t i) const { return layers_[l].points[i]; }
+    // The side record of slot i of layer l (same rules as point()).
+    PointExtra& extra(std::uint32_t l, std::uint32_t i) { return layers_[l].extras[i]; }
+    const PointExtra& extra(std::uint32_t l, std::uint32_t i) const {
+        return layers_[l].extras[i];
+    }
 
     // Committed points of layer l; every slot below it is completely written.
     std::uint32_t pointCount(std::uint32_t l) const {
@@ -80,6 +85,8 @@ public:
 
     // The slot to fill next in layer l (slot pointCount(l)).
     CloudPoint& nextSlot(std::uint32_t l);
+    // The side record of that slot; written before commit like the slot itself.
+    PointExtra& nextExtra(std::uint32_t l);
     // Slots that can still be filled and counted after pointCount(l): nextSlot(l) and the ones
     // after it in memory. 0 for a full layer or one whose array is missing.
     std::uint32_t room(std::uint32_t l) const {
@@ -177,9 +184,11 @@ private:
     std::atomic<std::uint32_t> current_{0};
     std::array<PointLayer, LAYER_COUNT> layers_{};
     std::array<ZeroedPages, LAYER_COUNT> arrays_;
+    std::array<ZeroedPages, LAYER_COUNT> extraArrays_;
     std::array<std::atomic<std::uint32_t>, LAYER_COUNT> counts_{};
     std::atomic<bool> changed_{false};
     CloudPoint scratch_{}; // stands in for the slot of a layer whose array is missing
+    PointExtra scratchExtra_{};
 };
 
 } // namespace quarv

@@ -969,6 +969,8 @@ std::uint64_t fillLayerFromLas(LasFile& las, CloudStore& store, std::uint32_t l)
         const std::uint64_t first = las.pointsRead();
         const std::uint64_t count = std::min<std::uint64_t>(total - first, store.room(l));
         if (count > 0) {
+            // Imported points come from no recording: their side records say nothing.
+            if (store.layer(l).extras) std::fill_n(&store.nextExtra(l), count, PointExtra{});
             bool ended = false;
             read = LayerImport(las, store, l, first, count).run(ended);
             las.continueAt(first + read, ended);
@@ -982,6 +984,7 @@ std::uint64_t fillLayerFromLas(LasFile& las, CloudStore& store, std::uint32_t l)
         if (!las.readPoint(slot)) break;
         slot.range = rangeOf(slot.x, slot.y, slot.z);
         slot.valid = 1;
+        store.nextExtra(l) = PointExtra{};
         store.addStatistics(l, slot.saturated != 0, slot.range, slot.amplitude, slot.snr, slot);
         store.commit(l);
         ++read;

@@ -301,6 +301,7 @@ void ScanProcessor::lineToPoints(std::uint32_t line) {
         p = shotPoints_[s];
         p.sequence = pointCounter_++;
         p.line = static_cast<std::uint16_t>(line);
+        store_.nextExtra(layer) = PointExtra{s, 0.0f, 1, 1, 1};
         store_.addStatistics(layer, p.saturated != 0, p.range, p.amplitude, p.snr, p);
         store_.commit(layer);
     }
@@ -337,6 +338,7 @@ void ScanProcessor::peakToPoint(float elevationReading, std::uint16_t line, floa
     p.valid = 1;
     p.sequence = pointCounter_++;
     p.line = line;
+    store_.nextExtra(layer) = PointExtra{};
     store_.addStatistics(layer, saturated, p.range, p.amplitude, p.snr, p);
     store_.commit(layer);
 }
