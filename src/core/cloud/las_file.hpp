@@ -3,10 +3,13 @@
 // without offsets. The reader takes any LAS 1.0-1.4 file with point formats 0-10, using the
 // file's own offset to point data, record length, scale and offset (for our files those are the
 // values we wrote, so they read back exactly as written), and refuses anything whose header is
-// not LAS or contradicts the file's size before it reads a single point.
+// not LAS or contradicts the file's size before it reads a single point. The methods live in
+// las_reader.cpp and las_writer.cpp; the header in las_header, the records in las_record_codec.
 #pragma once
 
 #include "core/cloud/cloud_store.hpp"
+#include "core/cloud/las_header.hpp"
+#include "core/cloud/las_record_codec.hpp"
 #include "core/config/atomic_file.hpp"
 
 #include <array>
@@ -19,115 +22,6 @@
 namespace quarv {
 
 class MessageSink;
-
-// The single-precision value of 0.00001 widened to double: our scale on all three axes.
-constexpr double kLasScale = 9.999999747378752e-6;
-constexpr std::size_t kLasHeaderSize = 227;
-constexpr std::size_t kLasVlrHeaderSize = 54;
-constexpr std::size_t kLasVlrDataSize = 16;
-constexpr std::uint32_t kLasPointOffset = kLasHeaderSize + kLasVlrHeaderSize + kLasVlrDataSize;
-constexpr std::size_t kLasRecordLength = 20;
-// Amplitudes from 0 to this value map linearly onto intensities 0 to 65535.
-constexpr double kLasFullScaleAmplitude = 875.0;
-
-// Smallest record length of point formats 0 to 10; 0 for formats that do not exist.
-std::size_t lasMinimumRecordLength(unsigned format);
-
-// The fields of a public header that the reader uses, whatever version wrote it.
-struct LasHeaderInfo {
-    unsigned versionMajor = 0, versionMinor = 0;
-    std::uint16_t headerSize = 0;
-    std::uint32_t offsetToPoints = 0;
-    std::uint32_t vlrCount = 0;
-    unsigned pointFormat = 0;
-    std::uint16_t recordLength = 0;
-    std::uint64_t pointCount = 0;
-    std::array<std::uint32_t, 5> pointsByReturn{};
-    std::array<double, 3> scale{};
-    std::array<double, 3> offset{};
-    double maxX = 0, minX = 0, maxY = 0, minY = 0, maxZ = 0, minZ = 0;
-    std::uint16_t creationDay = 0, creationYear = 0;
-};
-
-// Decodes and checks a public header. `bytes` holds the first `size` bytes of a file of
-// `fileSize` bytes. On failure `why` names the problem for the operator and false is returned.
-bool decodeLasHeader(const std::uint8_t* bytes, std::size_t size, std::uint64_t fileSize,
-                     LasHeaderInfo& info, std::string& why);
-
-// Local date of a file's creation: day of the year 1..366 and the four-digit year.
-struct LasDate {
-    int dayOfYear = 1;
-    int year = 1970;
-    static LasDate today();
-};
-
-// The 227-byte header of our exports for `bounds` (its count and extent) created on `date`.
-std::array<std::uint8_t, kLasHeaderSize> encodeLasHeader(const CloudBounds& bounds, LasDate date);
-// The projection record that follows it: record header and its 16 data bytes.
-std::array<std::uint8_t, kLasVlrHeaderSize + kLasVlrDataSize> encodeLasProjectionRecord();
-
-// Intensity of a written record: amplitudes at or above full scale saturate at 65535.
-std::uint16_t lasIntensity(float amplitude, double intensityScale);
-
-// Stored coordinate of v at `scale`: v / scale + 0.5 truncated toward zero. A coordinate beyond
-// the i32 range (+-21 km at 10 um) is clamped to the nearest storable value instead of wrapping,
-// and NaN is stored 0. Written as selects rather than early returns so that column loops over it
-// compile to vector code.
-inline std::int32_t lasQuantise(double v, double scale) {
-    const double q = v / scale + 0.5;
-    double c = q >= 2147483647.0 ? 2147483647.0 : q;
-    c = q <= -2147483648.0 ? -2147483648.0 : c;
-    c = q != q ? 0.0 : c; // NaN fails both comparisons above and is caught here
-    return static_cast<std::int32_t>(c);
-}
-
-// lasQuantise(v, kLasScale) for a single-precision v, with a product by the reciprocal instead of
-// the division. A product with a reciprocal does not round like a division in general; for this
-// scale and every one of the 2^32 float values the stored integer is the same (the slow tests
-// enumerate them all), and the product is several times cheaper than the division.
-constexpr double kLasInverseScale = 1.0 / kLasScale;
-inline std::int32_t lasQuantiseOwnScale(float v) {
-    const double q = static_cast<double>(v) * kLasInverseScale + 0.5;
-    double c = q >= 2147483647.0 ? 2147483647.0 : q;
-    c = q <= -2147483648.0 ? -2147483648.0 : c;
-    c = q != q ? 0.0 : c;
-    return static_cast<std::int32_t>(c);
-}
-
-// The conversion of one file's point records into points, shared by LasFile::readPoint and the
-// bulk import so that both give the same values. Each reading thread keeps its own decoder: it
-// remembers the last angle words and their angles.
-class LasRecordDecoder {
-public:
-    LasRecordDecoder() = default;
-    explicit LasRecordDecoder(const LasHeaderInfo& info);
-    // The point of record r, as readPoint documents it (valid 1, range 0).
-    void decode(const std::uint8_t* r, CloudPoint& p);
-    // decode of n consecutive records `length` bytes apart into out[0] to out[n - 1], each with
-    // range = |(x, y, z)| as a layer import stores it.
-    void decodeWithRange(const std::uint8_t* records, std::size_t length, std::size_t n,
-                         CloudPoint* out);
-
-private:
-    float coordinate(const std::uint8_t* r, std::size_t axis) const;
-    // The words the azimuth and elevation of record r are made of.
-    std::int16_t azimuthWord(const std::uint8_t* r) const;
-    std::int16_t sourceWord(const std::uint8_t* r) const;
-    bool anglesAsBefore(const std::uint8_t* r) const {
-        return azimuthWord(r) == lastAzimuthWord_ && sourceWord(r) == lastSourceWord_;
-    }
-    void angles(const std::uint8_t* r);
-    // Every field of p is written exactly once, straight from registers.
-    void put(const std::uint8_t* r, CloudPoint& p, float x, float y, float z, float range,
-             float amplitude);
-
-    std::array<double, 3> scale_{1.0, 1.0, 1.0}, offset_{};
-    std::size_t rankAt_ = 16, sourceAt_ = 18; // the formats 6-10 move them to 18 and 20
-    // The angle words rarely change from record to record (never in our files): the last
-    // division is reused.
-    std::int16_t lastAzimuthWord_ = 0, lastSourceWord_ = 0;
-    float lastAzimuth_ = 0.0f, lastElevation_ = 0.0f; // their angles: 0 / 1485 = 0
-};
 
 class LasFile {
 public:
