@@ -5,6 +5,7 @@
 // then exported with the same code as the workstation's Save commands, and every committed slot
 // can be dumped as CSV.
 #include "cli/commands.hpp"
+#include "cli/output_options.hpp"
 #include "core/app/message_sink.hpp"
 #include "core/app/notifier.hpp"
 #include "core/cloud/cloud_export.hpp"
@@ -26,10 +27,12 @@
 namespace quarv::cli {
 namespace {
 
-constexpr const char* kUsage =
-    "FILE [--home DIR] [--layer L] [--range-min M] [--range-max M] [--snr-min S]\n"
-    "             [--filter-distance D] [--no-filter] [--show-saturated] [--las OUT]\n"
-    "             [--xyz OUT] [--points OUT.csv]   process a recording into a layer and export it";
+const std::string kUsageText =
+    std::string("FILE [--home DIR] [--layer L] [--range-min M] [--range-max M] [--snr-min S]\n"
+                "             [--filter-distance D] [--no-filter] [--show-saturated] [--las OUT]\n"
+                "             [--xyz OUT] [--points OUT.csv]\n") +
+    kOutputUsage + "   process a recording into a layer and export it";
+const char* const kUsage = kUsageText.c_str();
 
 // Counts what was reported so that the command knows whether the run refused its file.
 class CountingSink final : public MessageSink {
@@ -107,7 +110,9 @@ int usage(const std::string& problem) {
 }
 
 int runProcess(int argc, char** argv) {
-    const Args args(argc, argv, {"no-filter", "show-saturated"});
+    std::vector<std::string> flags = {"no-filter", "show-saturated"};
+    flags.insert(flags.end(), kOutputFlags.begin(), kOutputFlags.end());
+    const Args args(argc, argv, flags);
     const auto layerArg = args.number("layer");
     const auto rangeMin = args.number("range-min");
     const auto rangeMax = args.number("range-max");
@@ -120,6 +125,12 @@ int runProcess(int argc, char** argv) {
         return usage("--layer must be 0 to 4");
     const auto layer = static_cast<std::uint32_t>(layerValue);
     const std::filesystem::path file = args.positional()[0];
+    OutputOptions outputs;
+    std::string why;
+    if (!parseOutputOptions(args, outputs, why) || !checkOutputOptions(outputs, file, why)) {
+        std::fprintf(stderr, "quarv-cli process: %s\n", why.c_str());
+        return 1;
+    }
 
     CountingSink sink;
     const auto home = args.value("home");
@@ -179,6 +190,7 @@ int runProcess(int argc, char** argv) {
     if (const auto las = args.value("las")) ok = exportLas(*renderer, *las, sink) && ok;
     if (const auto xyz = args.value("xyz")) ok = exportXyz(*renderer, *xyz, sink) && ok;
     if (const auto csv = args.value("points")) ok = writePointsCsv(*store, layer, *csv, sink) && ok;
+    ok = writeOutputs(*store, layer, file, outputs, 0, sink) && ok;
 
     const std::uint32_t count = store->pointCount(layer);
     std::fprintf(stderr, "%s: %u points in layer %u, %u visible, %.2f s\n", file.c_str(), count,

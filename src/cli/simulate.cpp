@@ -17,7 +17,7 @@ namespace quarv::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "-o FILE.raw [--scene plane|seabed|harbour] [--type T] [--shots W] [--lines L]\n"
+    "-o FILE.raw [--scene plane|seabed|flat|harbour] [--type T] [--shots W] [--lines L]\n"
     "             [--samples N] [--pulses P] [--seed S] [--truth OUT.csv] [--home DIR]\n"
     "             [--distance D] [--peak] [options...]   write a simulated recording\n"
     "             (quarv-cli simulate --help lists every option)";
@@ -29,7 +29,7 @@ Writes a synthetic recording of a scene with known ground truth. FILE ending in 
 start), the horizontal position (s), the peak amplitude (counts) and the SNR.
 
 Scene and output
-  --scene NAME           plane, seabed or harbour (default harbour, the demo)
+  --scene NAME           plane, seabed, flat (a level bottom) or harbour (default harbour)
   --distance D           plane: metres from the sensor along the boresight (default 5)
   --scatterers K         harbour: fish and debris in the water (default 3000)
   --seed S               random seed (default 1); the same seed gives the same file
@@ -46,7 +46,7 @@ Scanner
   --az-factors NEG,POS   degrees per volt for negative / non-negative readings
   --el-factors NEG,POS
   --offsets X,Y,Z        sensor offsets, metres      --front-glass M
-  --pan DEG  --tilt DEG  mount angles                --pitch DEG --roll DEG (shown only)
+  --pan DEG  --tilt DEG  mount angles                --pitch DEG --roll DEG housing attitude
   --time-offset NS  --time-scale S  --temp-coefs C2,C1,C0 (interpolated samples)
   --temperature C        digitiser's configured temperature
   --trailer A,B | --no-trailer   temperatures written after the last record
@@ -133,7 +133,8 @@ int runSimulate(int argc, char** argv) {
     }
     const std::string sceneName = args.value("scene").value_or("harbour");
     if (!sim::isSceneName(sceneName)) {
-        std::fprintf(stderr, "quarv-cli simulate: unknown scene '%s' (plane, seabed, harbour)\n",
+        std::fprintf(stderr,
+                     "quarv-cli simulate: unknown scene '%s' (plane, seabed, flat, harbour)\n",
                      sceneName.c_str());
         return 2;
     }

@@ -6,6 +6,7 @@ namespace quarv::sim {
 
 ForwardModel::ForwardModel(const ScanHeader& h, float tempA, float tempB)
     : cal_(h.calibration), mount_(MountRotation::fromPanTilt(h.panTilt)),
+      level_(levelling({h.attitude.pitchAngle(), h.attitude.rollAngle()})),
       n_(h.processing.refractiveIndex()), factor_(h.processing.interpolation()),
       timeOffsetS_(static_cast<double>(h.calibration.timeOffsetNs()) * 1e-9),
       timeScale_(static_cast<double>(h.calibration.timeScale())), tempCorrection_(0.0) {
@@ -48,6 +49,9 @@ ShotBeam ForwardModel::beam(float azimuthReading, float elevationReading) const 
     s.excess = b.excess;
     s.ray.origin = mountTransform({b.x0, 0.0, b.z0}, cal_, mount_, true);
     s.ray.dir = mountTransform({b.dx, b.dy, b.dz}, cal_, mount_, false);
+    const auto o = level_.rotate(s.ray.origin.x, s.ray.origin.y, s.ray.origin.z);
+    const auto d = level_.rotate(s.ray.dir.x, s.ray.dir.y, s.ray.dir.z);
+    s.world = {{o[0], o[1], o[2]}, {d[0], d[1], d[2]}};
     return s;
 }
 

@@ -5,6 +5,7 @@
 // temperature correction, interpolation).
 #pragma once
 
+#include "core/geo/attitude.hpp"
 #include "core/scan/geometry.hpp"
 #include "core/scanfile/scan_header.hpp"
 #include "core/sim/scene.hpp"
@@ -20,8 +21,11 @@ struct ShotBeam {
     double excess = 0;           // path inside the housing, metres
     // World ray whose parameter is the corrected range R': the point the processing places for
     // a corrected range R' is origin + dir * R' (dir is unit to within f32 rounding of the
-    // mount rotation).
+    // mount rotation). In the scanner's frame: where the processing puts the point.
     Ray ray;
+    // The same ray in the level frame of the scene: turned by the header's pitch and roll as
+    // levelling (core/geo/attitude.hpp) turns the points.
+    Ray world;
 };
 
 class ForwardModel {
@@ -46,6 +50,7 @@ public:
 private:
     CalibrationCfg cal_;
     MountRotation mount_;
+    RigidTransform level_;
     double n_, factor_, timeOffsetS_, timeScale_, tempCorrection_;
 };
 

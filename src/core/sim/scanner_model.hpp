@@ -29,7 +29,7 @@ struct ScannerOptions {
     float xOffsetM = 0.012f, yOffsetM = 0.085f, zOffsetM = -0.021f;
     float frontGlassOffsetM = 0.034f;
     double panDeg = 0, tiltDeg = 0;
-    double pitchDeg = 0, rollDeg = 0; // shown with the recording, never applied
+    double pitchDeg = 0, rollDeg = 0; // the housing's attitude (core/geo/attitude.hpp)
     float timeOffsetNs = 1.8f;
     float timeScale = 1.0f;
     double tempCoefC2 = 0.002, tempCoefC1 = -0.05, tempCoefC0 = 0.4; // interpolated samples

@@ -335,7 +335,7 @@ void buildHarbour(Scene& scene, const SceneParams& params) {
 } // namespace
 
 bool isSceneName(const std::string& name) {
-    return name == "plane" || name == "seabed" || name == "harbour";
+    return name == "plane" || name == "seabed" || name == "flat" || name == "harbour";
 }
 
 bool buildScene(const std::string& name, const SceneParams& params, Scene& scene) {
@@ -344,6 +344,9 @@ bool buildScene(const std::string& name, const SceneParams& params, Scene& scene
         scene.addPlane(params.sensor + b * params.distance, -b, SurfaceKind::Target, 0.5);
     } else if (name == "seabed") {
         buildSeabed(scene);
+    } else if (name == "flat") {
+        // A level bottom 3 m below the scanner: what levelling must bring back level.
+        scene.addPlane({0, 0, -3}, {0, 0, 1}, SurfaceKind::Bottom, 0.35);
     } else if (name == "harbour") {
         buildHarbour(scene, params);
     } else {

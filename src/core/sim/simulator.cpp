@@ -44,14 +44,14 @@ SimOptions sceneDefaults(const std::string& scene) {
         s.elStopDeg = -15;
         o.gain = 0; // chosen so that the plane returns about 500 counts on the boresight
         s.scanPos = "Plane target";
-    } else if (scene == "seabed") {
+    } else if (scene == "seabed" || scene == "flat") {
         s.shotsPerLine = 200;
         s.lines = 160;
         s.samplesPerPulse = 640;
         s.tiltDeg = -25;
         s.elStartDeg = 12;
         s.elStopDeg = -24;
-        s.scanPos = "Seabed with pipe";
+        s.scanPos = scene == "flat" ? "Level bottom" : "Seabed with pipe";
     } else {
         s.shotsPerLine = 256;
         s.lines = 240;
@@ -70,7 +70,7 @@ SimOptions sceneDefaults(const std::string& scene) {
 namespace {
 
 Ray boresight(const ForwardModel& model) {
-    return model.beam(0.0f, 0.0f).ray;
+    return model.beam(0.0f, 0.0f).world;
 }
 
 } // namespace
@@ -146,8 +146,10 @@ public:
         shot.water = {};
         if (water_) shot.water = {windowRaw, decayRaw_, opt_.waveform.backscatter};
 
-        const double dirNorm = norm(shot.beam.ray.dir);
-        const Ray unit{shot.beam.ray.origin, shot.beam.ray.dir * (1.0 / dirNorm)};
+        // Traced in the level frame of the scene; the truth is where the processing puts the
+        // point, in the scanner's frame (the same distance along the unlevelled ray).
+        const double dirNorm = norm(shot.beam.world.dir);
+        const Ray unit{shot.beam.world.origin, shot.beam.world.dir * (1.0 / dirNorm)};
         double weight = 1.0, from = 0.0;
         int ignore = -1;
         for (int k = 0; k < kMaxEchoes; ++k) {
