@@ -10,6 +10,7 @@ enum CommandId : int {
     ID_PROCESSING_GRAPHS = 32793,
     ID_SAVE_LAS = 32797,
     ID_SAVE_XYZ = 32798,
+    ID_EXPORT_POINT_CLOUD = 32816, // File menu "Export Point Cloud..."
     ID_APP_EXIT = 57665,
     ID_APP_ABOUT = 57664,
     ID_VIEW_TOOLBAR = 59392,

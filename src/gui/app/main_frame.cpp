@@ -129,6 +129,7 @@ void CMainFrame::createMenus() {
     file->addSeparator();
     addCommand(file, ID_SAVE_LAS, QStringLiteral("Save LAS File"));
     addCommand(file, ID_SAVE_XYZ, QStringLiteral("Save XYZ File"));
+    addCommand(file, ID_EXPORT_POINT_CLOUD, QStringLiteral("Export Point Cloud..."));
     file->addSeparator();
     addCommand(file, ID_APP_EXIT, QStringLiteral("E&xit"));
 

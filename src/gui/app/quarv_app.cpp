@@ -3,6 +3,7 @@
 #include "core/app/layer_statistics.hpp"
 #include "core/app/save_names.hpp"
 #include "core/cloud/cloud_export.hpp"
+#include "core/cloud/survey_export.hpp"
 #include "core/config/layer_list.hpp"
 #include "core/scan/process_request.hpp"
 #include "core/scan/processing_session.hpp"
@@ -11,6 +12,7 @@
 #include "gui/app/main_frame.hpp"
 #include "gui/config/cfg_dlg.hpp"
 #include "gui/config/color_cfg.hpp"
+#include "gui/dialogs/export_cloud_dlg.hpp"
 #include "gui/dialogs/layer_dlg.hpp"
 #include "gui/dialogs/proc_graph_dlg.hpp"
 #include "gui/scan/ranger_quarv.hpp"
@@ -20,6 +22,9 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QThread>
+
+#include <cstring>
+#include <vector>
 
 namespace quarv {
 
@@ -120,6 +125,9 @@ void CquarvApp::onCommand(int id) {
         break;
     case ID_SAVE_XYZ:
         saveXyz();
+        break;
+    case ID_EXPORT_POINT_CLOUD:
+        exportPointCloud();
         break;
     case ID_APP_EXIT:
         frame_->close();
@@ -252,6 +260,26 @@ void CquarvApp::saveXyz() {
     }
     NullSink quiet;
     exportXyz(*renderer_, path.toStdString(), quiet);
+}
+
+void CquarvApp::exportPointCloud() {
+    const std::uint32_t current = store_->current();
+    const PointLayer& rec = store_->layer(current);
+    const std::string recording(rec.name.data(), strnlen(rec.name.data(), rec.name.size()));
+    ExportCloudDlg dlg(QString::fromStdString(defaultSaveName(session_->filePath(), ".las")),
+                       recording, frame_.get());
+    if (dlg.exec() != QDialog::Accepted) return;
+    std::filesystem::path path;
+    SurveyExportOptions options;
+    std::string why;
+    if (!dlg.values(path, options, why)) {
+        sink_.report("ERROR writing point cloud: " + why);
+        return;
+    }
+    std::vector<SurveySource> sources;
+    for (std::uint32_t l = 0; l < LAYER_COUNT; ++l)
+        if (store_->layer(l).inUse && store_->layer(l).points) sources.push_back({l, std::nullopt});
+    exportSurvey(*store_, sources, path, options, sink_);
 }
 
 void CquarvApp::processingGraphs() {

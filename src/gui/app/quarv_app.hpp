@@ -63,6 +63,9 @@ public:
     void processCommand();
     void saveLas();
     void saveXyz();
+    // File -> "Export Point Cloud...": the dialog, then the attribute-rich export of the layers
+    // in use (point source IDs 0, 1, ... in layer order).
+    void exportPointCloud();
     void processingGraphs();
     void editCfgParameters();
     void colorSettings();
