@@ -8,13 +8,9 @@
 #include "cli/output_options.hpp"
 #include "core/app/message_sink.hpp"
 #include "core/app/notifier.hpp"
+#include "core/app/recording_job.hpp"
 #include "core/cloud/cloud_export.hpp"
-#include "core/cloud/cloud_renderer.hpp"
-#include "core/cloud/cloud_store.hpp"
-#include "core/config/atomic_file.hpp"
 #include "core/config/config_root.hpp"
-#include "core/config/layer_list.hpp"
-#include "core/scan/processing_session.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -33,19 +29,6 @@ const std::string kUsageText =
                 "             [--xyz OUT] [--points OUT.csv]\n") +
     kOutputUsage + "   process a recording into a layer and export it";
 const char* const kUsage = kUsageText.c_str();
-
-// Counts what was reported so that the command knows whether the run refused its file.
-class CountingSink final : public MessageSink {
-public:
-    void report(const std::string& text) override {
-        count.fetch_add(1);
-        inner_.report(text);
-    }
-    std::atomic<int> count{0};
-
-private:
-    StderrSink inner_;
-};
 
 // Progress on stderr: a bar redrawn in place on a terminal, otherwise one line per new value.
 class TerminalProgress final : public Notifier {
@@ -76,33 +59,6 @@ private:
     int last_ = -1;
 };
 
-bool writePointsCsv(const CloudStore& store, std::uint32_t layer, const std::filesystem::path& path,
-                    MessageSink& sink) {
-    AtomicFileWriter out;
-    if (!out.open(path)) {
-        sink.report(formatMessage("ERROR writing points file: %s", path.c_str()));
-        return false;
-    }
-    std::FILE* f = out.stream();
-    std::fputs("x,y,z,azimuth,elevation,range,amplitude,snr,saturated,valid,sequence,line,"
-               "peakPosition\n",
-               f);
-    const std::uint32_t n = store.pointCount(layer);
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const CloudPoint& p = store.point(layer, i);
-        std::fprintf(f, "%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%u,%u,%u,%u,%.9g\n", double(p.x),
-                     double(p.y), double(p.z), double(p.azimuth), double(p.elevation),
-                     double(p.range), double(p.amplitude), double(p.snr), unsigned(p.saturated),
-                     unsigned(p.isValid()), unsigned(p.sequence), unsigned(p.line),
-                     double(p.peakPosition));
-    }
-    if (std::ferror(f) || !out.commit()) {
-        sink.report(formatMessage("ERROR writing points file: %s", path.c_str()));
-        return false;
-    }
-    return true;
-}
-
 int usage(const std::string& problem) {
     if (!problem.empty()) std::fprintf(stderr, "quarv-cli process: %s\n", problem.c_str());
     std::fprintf(stderr, "usage: quarv-cli process %s\n", kUsage);
@@ -132,69 +88,39 @@ int runProcess(int argc, char** argv) {
         return 1;
     }
 
-    CountingSink sink;
+    StderrSink sink;
     const auto home = args.value("home");
     const ConfigRoot root = home ? ConfigRoot(*home) : ConfigRoot::fromEnvironment();
     if (!root.ensureCreated(sink)) return 1;
 
-    auto store = std::make_unique<CloudStore>();
-    if (!store->allocated()) {
+    LayerOverrides overrides;
+    if (rangeMin) overrides.rangeMin = static_cast<float>(*rangeMin);
+    if (rangeMax) overrides.rangeMax = static_cast<float>(*rangeMax);
+    if (snrMin) overrides.snrMin = static_cast<float>(*snrMin);
+    overrides.filterDistance = distance;
+    overrides.noFilter = args.flag("no-filter");
+    overrides.showSaturated = args.flag("show-saturated");
+
+    TerminalProgress progress(::isatty(STDERR_FILENO) == 1);
+    RecordingJob job(root, sink, progress);
+    if (!job.allocated()) {
         std::fprintf(stderr, "quarv-cli process: cannot allocate the point layers\n");
         return 1;
     }
-    auto renderer = std::make_unique<CloudRenderer>(*store);
-    readLayerList(store->layers(), LAYER_COUNT, root, "layers");
-    store->resetAll();
-    PointLayer& rec = store->layer(layer);
-    if (rangeMin) rec.rangeMin = static_cast<float>(*rangeMin);
-    if (rangeMax) rec.rangeMax = static_cast<float>(*rangeMax);
-    if (snrMin) rec.snrMin = static_cast<float>(*snrMin);
-    if (distance) rec.filterDistance = *distance;
-    if (args.flag("no-filter")) rec.neighbourFilter = 0;
-    if (args.flag("show-saturated")) rec.showSaturated = 1;
-
-    TerminalProgress progress(::isatty(STDERR_FILENO) == 1);
-    const auto t0 = std::chrono::steady_clock::now();
-    {
-        ProcessingSession session(*store, *renderer, root, sink, progress);
-        // The build dialog's own values follow the layer, so laserscan.cfg records the run.
-        session.setRangeWindow(rec.rangeMin, rec.rangeMax);
-        session.setSnrMin(rec.snrMin);
-
-        const ProcessRequest request = requestForPath(file);
-        const int before = sink.count.load();
-        const std::uint32_t refusedBefore = session.refusedRuns();
-        bool opened = false;
-        if (request == ProcessRequest::ImportLas)
-            opened = session.openLas(file);
-        else if (request == ProcessRequest::ProcessCloudFile)
-            opened = session.openCloudFile(file);
-        else
-            opened = session.openPlayback(file);
-        if (!opened) {
-            if (sink.count.load() == before)
-                std::fprintf(stderr, "ERROR opening file: %s\n", file.c_str());
-            return 1;
-        }
-        session.setRequest(request);
-        if (!session.startProcessing(layer)) return 1;
-        while (!session.waitUntilIdle(std::chrono::hours(1))) {
-        }
-        progress.finish();
-        if (session.refusedRuns() != refusedBefore) return 1; // the engine refused the file
-    }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const bool processed = job.run(file, layer, overrides);
+    progress.finish();
+    if (!processed) return 1;
 
     bool ok = true;
-    if (const auto las = args.value("las")) ok = exportLas(*renderer, *las, sink) && ok;
-    if (const auto xyz = args.value("xyz")) ok = exportXyz(*renderer, *xyz, sink) && ok;
-    if (const auto csv = args.value("points")) ok = writePointsCsv(*store, layer, *csv, sink) && ok;
-    ok = writeOutputs(*store, layer, file, outputs, 0, sink) && ok;
+    if (const auto las = args.value("las")) ok = exportLas(job.renderer(), *las, sink) && ok;
+    if (const auto xyz = args.value("xyz")) ok = exportXyz(job.renderer(), *xyz, sink) && ok;
+    if (const auto csv = args.value("points"))
+        ok = writePointsCsv(job.store(), layer, *csv, sink) && ok;
+    ok = writeOutputs(job.store(), layer, file, outputs, 0, sink) && ok;
 
-    const std::uint32_t count = store->pointCount(layer);
-    std::fprintf(stderr, "%s: %u points in layer %u, %u visible, %.2f s\n", file.c_str(), count,
-                 layer, store->countVisible(layer, true), seconds);
+    const JobSummary& run = job.summary();
+    std::fprintf(stderr, "%s: %u points in layer %u, %u visible, %.2f s\n", file.c_str(),
+                 run.points, layer, run.visible, run.seconds);
     return ok ? 0 : 1;
 }
 

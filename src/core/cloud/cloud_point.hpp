@@ -66,11 +66,11 @@ private:
 // and how it was made. All zero for points that did not come from a recording (LAS imports,
 // rebuilt cloud files): nothing is known there.
 struct PointExtra {
-    std::uint32_t shot = 0;            // shot of the line; column of a stare position; pulse of a sweep
-    float rangeStdDev = 0;             // standard deviation of the ranges a stare point averages
-    std::uint16_t pulses = 0;          // pulses behind the point: 1 for a shot, up to P for a stare
-    std::uint8_t returnNumber = 0;     // 1 = first return of its pulse, by range
-    std::uint8_t numberOfReturns = 0;  // returns found in the pulse
+    std::uint32_t shot = 0;        // shot of the line; column of a stare position; pulse of a sweep
+    float rangeStdDev = 0;         // standard deviation of the ranges a stare point averages
+    std::uint16_t pulses = 0;      // pulses behind the point: 1 for a shot, up to P for a stare
+    std::uint8_t returnNumber = 0; // 1 = first return of its pulse, by range
+    std::uint8_t numberOfReturns = 0; // returns found in the pulse
     bool operator==(const PointExtra&) const = default;
 };
 

@@ -143,16 +143,10 @@ void CloudRenderer::filterLayer(std::uint32_t l) {
     CloudPoint* points = layer.points;
     if (!layer.inUse || !points) return;
     const std::uint32_t count = store_.pointCount(l);
-    const float lo = layer.rangeMin, hi = layer.rangeMax, snrMin = layer.snrMin;
-    const bool showSaturated = layer.showSaturated != 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         CloudPoint& p = points[i];
         // One store of the final flag: a concurrent reader never sees a passing point flicker.
-        bool pass = false;
-        if (!p.saturated || showSaturated) {
-            // NaN fails every comparison and stays hidden.
-            pass = lo <= p.range && p.range <= hi && p.snr >= snrMin;
-        }
+        const bool pass = passesLayerFilter(layer, p);
         p.storeValid(pass ? 1 : 0);
     }
 }

@@ -23,6 +23,13 @@ struct SortEntry {
     std::uint32_t index;
 };
 
+// The layer filter's rule: a point is shown when it lies in the layer's range window, reaches its
+// SNR limit and is not saturated (unless the layer shows saturated points). NaN never passes.
+inline bool passesLayerFilter(const PointLayer& layer, const CloudPoint& p) {
+    if (p.saturated && !layer.showSaturated) return false;
+    return layer.rangeMin <= p.range && p.range <= layer.rangeMax && p.snr >= layer.snrMin;
+}
+
 class CloudRenderer {
 public:
     explicit CloudRenderer(CloudStore& store);

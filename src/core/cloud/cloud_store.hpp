@@ -68,9 +68,7 @@ public:
     const CloudPoint& point(std::uint32_t l, std::uint32_t i) const { return layers_[l].points[i]; }
     // The side record of slot i of layer l (same rules as point()).
     PointExtra& extra(std::uint32_t l, std::uint32_t i) { return layers_[l].extras[i]; }
-    const PointExtra& extra(std::uint32_t l, std::uint32_t i) const {
-        return layers_[l].extras[i];
-    }
+    const PointExtra& extra(std::uint32_t l, std::uint32_t i) const { return layers_[l].extras[i]; }
 
     // Committed points of layer l; every slot below it is completely written.
     std::uint32_t pointCount(std::uint32_t l) const {
