@@ -97,7 +97,8 @@ struct CalibrationCfg : ByteRecord<120> {
     QUARV_FIELD(float, frontGlassOffsetM, setFrontGlassOffsetM, 76)
 };
 
-// The attitude block of the recording header: pitch and roll are shown, never applied.
+// The attitude block of the recording header: pitch and roll are shown, and applied only by
+// the survey export's levelling (core/geo/attitude.hpp).
 struct AttitudeBlock : ByteRecord<24> {
     QUARV_FIELD(double, pitchAngle, setPitchAngle, 0)
     QUARV_FIELD(double, rollAngle, setRollAngle, 8)
