@@ -140,6 +140,18 @@ TEST(SurveyExport, LasCarriesEveryAttributeOfThePointsCsv) {
         EXPECT_EQ(las.field<std::uint16_t>(i, 63), 1); // one pulse per line-scan point
     }
     EXPECT_GT(hidden, 0);
+    // A stare point averages its position's pulses: their number and spread travel along.
+    ASSERT_EQ(cli(dir, "simulate -o s.raw --scene plane --type 1 --shots 6 --lines 4 --pulses 3 "
+                       "--samples 400")
+                  .exit,
+              0);
+    ASSERT_EQ(cli(dir, "process s.raw --export s.las").exit, 0);
+    const Las14 stare = readLas14(dir / "s.las");
+    ASSERT_GT(stare.count, 0u);
+    for (std::size_t i = 0; i < stare.count; ++i) {
+        EXPECT_EQ(stare.field<std::uint16_t>(i, 63), 3);
+        EXPECT_GT(stare.field<float>(i, 65), 0.0f);
+    }
 }
 
 TEST(SurveyExport, LevelSeabedScannedPitchedAndRolledComesBackLevel) {
