@@ -5,6 +5,7 @@
 #include "core/scan/processing_session.hpp"
 #include "gui/config/cfg_dlg.hpp"
 #include "gui/config/color_cfg.hpp"
+#include "gui/dialogs/export_cloud_dlg.hpp"
 #include "gui/dialogs/layer_dlg.hpp"
 #include "gui/dialogs/proc_graph_dlg.hpp"
 #include "gui/scan/ranger_quarv.hpp"
@@ -282,6 +283,35 @@ TEST_F(Dialogs, ProcessingGraphsAndBuildDialogOverRecordingsOfEveryKindWindowsSl
     click(*gated.findChild<QCheckBox*>("rangeExclusion"));
     expectGolden("gui_build_dialog.txt", shown + describeControls(gated));
     EXPECT_EQ(second.settings().rangeGate(), 0);
+}
+
+} // namespace
+} // namespace quarv::test
+
+namespace quarv::test {
+namespace {
+
+TEST(ExportDialog, StartsFromTheSidecarAndReadsItsFieldsBack) {
+    TempDir dir;
+    const std::string pose = R"({"position": [431205.5, 5652310.25, -12.4], "heading": 47.5,
+                                 "crs": "EPSG:32631"})";
+    writeBytes(dir / "scan.pose.json", {pose.begin(), pose.end()});
+    ExportCloudDlg dlg(QStringLiteral("out.PLY"), dir / "scan.raw");
+    EXPECT_EQ(dlg.positionEdit().text(), QStringLiteral("431205.500,5652310.250,-12.400"));
+    EXPECT_EQ(dlg.crsEdit().text(), QStringLiteral("EPSG:32631"));
+    dlg.level().setChecked(true);
+    dlg.positionCrsEdit().setText(QStringLiteral("EPSG:4979"));
+    std::filesystem::path path;
+    SurveyExportOptions o;
+    std::string why;
+    ASSERT_TRUE(dlg.values(path, o, why)) << why;
+    EXPECT_TRUE(path == "out.PLY" && o.level && !o.includeHidden && o.pose.headingDeg == 47.5 &&
+                o.pose.positionCrs == "EPSG:4979" && (*o.pose.position)[1] == 5652310.25);
+    for (const char* bad : {"heading=north", "file=out.xyz"}) {
+        ExportCloudDlg d(QStringLiteral("out.las"), {});
+        (bad[0] == 'h' ? d.headingEdit() : d.fileEdit()).setText(QString(bad).section('=', 1));
+        EXPECT_FALSE(d.values(path, o, why)) << bad;
+    }
 }
 
 } // namespace
