@@ -25,7 +25,9 @@ namespace {
 constexpr const char* kUsage =
     "FILE [--home DIR] [--layer L] [--range-min M] [--range-max M] [--snr-min S]\n"
     "             [--filter-distance D] [--no-filter] [--show-saturated] [--las OUT]\n"
-    "             [--xyz OUT] [--points OUT.csv]   process a recording into a layer and export it";
+    "             [--xyz OUT] [--points OUT.csv] [--returns N] [--show-returns "
+    "all|first|last|strongest]\n"
+    "             process a recording into a layer and export it";
 
 // Progress on stderr: a bar redrawn in place on a terminal, otherwise one line per new value.
 class TerminalProgress final : public Notifier {
@@ -69,7 +71,16 @@ int runProcess(int argc, char** argv) {
     const auto rangeMax = args.number("range-max");
     const auto snrMin = args.number("snr-min");
     const auto distance = args.number("filter-distance");
+    const auto returns = args.number("returns");
+    const auto shown = args.value("show-returns");
     if (!args.error().empty()) return usage(args.error());
+    if (returns && !(*returns >= 1 && *returns <= kMaxReturns && *returns == std::floor(*returns)))
+        return usage("--returns must be 1 to 4");
+    const char* const kShown[] = {"all", "first", "last", "strongest"};
+    std::optional<std::uint8_t> shownIndex;
+    for (std::uint8_t i = 0; shown && i < 4; ++i)
+        if (*shown == kShown[i]) shownIndex = i;
+    if (shown && !shownIndex) return usage("--show-returns must be all, first, last or strongest");
     if (args.positional().size() != 1) return usage("");
     const double layerValue = layerArg.value_or(0.0);
     if (layerValue < 0 || layerValue >= LAYER_COUNT || layerValue != std::floor(layerValue))
@@ -89,6 +100,8 @@ int runProcess(int argc, char** argv) {
     overrides.filterDistance = distance;
     overrides.noFilter = args.flag("no-filter");
     overrides.showSaturated = args.flag("show-saturated");
+    if (returns) overrides.returns = static_cast<std::uint8_t>(*returns);
+    overrides.returnsShown = shownIndex;
 
     TerminalProgress progress(::isatty(STDERR_FILENO) == 1);
     RecordingJob job(root, sink, progress);
@@ -104,7 +117,8 @@ int runProcess(int argc, char** argv) {
     if (const auto las = args.value("las")) ok = exportLas(job.renderer(), *las, sink) && ok;
     if (const auto xyz = args.value("xyz")) ok = exportXyz(job.renderer(), *xyz, sink) && ok;
     if (const auto csv = args.value("points"))
-        ok = writePointsCsv(job.store(), layer, *csv, sink) && ok;
+        ok = writePointsCsv(job.store(), layer, *csv, sink, job.store().layer(layer).returns > 1) &&
+             ok;
 
     const JobSummary& run = job.summary();
     std::fprintf(stderr, "%s: %u points in layer %u, %u visible, %.2f s\n", file.c_str(),
