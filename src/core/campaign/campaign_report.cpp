@@ -11,7 +11,8 @@
 namespace quarv {
 namespace {
 
-using nlohmann::json;
+// Keys in the CSV's column order.
+using json = nlohmann::ordered_json;
 
 std::string csvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
