@@ -23,9 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kUsage =
-    std::string("INPUT... --out DIR [--jobs N] [--las] [--xyz] [--points] [--export EXT]\n"
-                "             [--report FILE] [--force] [--recursive] [--task K --tasks N] "
-                "[--list]\n             ") +
+    std::string("INPUT... --out DIR [--jobs N] [--threads T] [--las] [--xyz] [--points]\n"
+                "             [--export EXT] [--report FILE] [--force] [--recursive]\n"
+                "             [--task K --tasks N] [--list]\n             ") +
     kProcessingUsage + "\n             process recordings and folders of them";
 
 int usage(const std::string& problem) {
@@ -146,6 +146,7 @@ int runBatch(int argc, char** argv) {
     const auto jobs = count(args, "jobs", 1, problem);
     const auto task = count(args, "task", 0, problem);
     const auto tasks = count(args, "tasks", 1, problem);
+    const auto threads = count(args, "threads", 1, problem);
     if (!args.error().empty()) return usage(args.error());
     if (!problem.empty()) return usage(problem);
     if (task.has_value() != tasks.has_value()) return usage("--task and --tasks go together");
@@ -217,6 +218,7 @@ int runBatch(int argc, char** argv) {
     settings.settingsText += "\n";
     settings.outDir = *out;
     settings.jobs = jobs.value_or(1);
+    settings.workers = threads.value_or(0);
     settings.force = args.flag("force");
 
     const auto t0 = std::chrono::steady_clock::now();
