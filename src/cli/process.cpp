@@ -23,9 +23,10 @@
 namespace quarv::cli {
 namespace {
 
-const std::string kUsage = std::string("FILE ") + kProcessingUsage +
-                           "\n             [--las OUT] [--xyz OUT] [--points OUT.csv]"
-                           "   process a recording into a layer and export it";
+const std::string kUsage =
+    std::string("FILE ") + kProcessingUsage +
+    "\n             [--las OUT] [--xyz OUT] [--points OUT.csv]\n             "
+    "process a recording into a layer and export it";
 
 // Progress on stderr: a bar redrawn in place on a terminal, otherwise one line per new value.
 class TerminalProgress final : public Notifier {
