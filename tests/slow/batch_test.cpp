@@ -1,6 +1,7 @@
-// quarv-cli batch end to end over a folder of small simulated recordings with a broken one, a
-// peak file the engine refuses, a recording without extension, a non-recording and an output
-// name taken twice: the report and messages are a golden transcript; --jobs 1 and 2, a rerun,
+// quarv-cli batch end to end over a folder of small simulated recordings (line, stare and peak
+// files, one without extension, one in a sub-folder) with a broken one, a non-recording and an
+// output name taken twice: the report and messages are a golden transcript; --jobs 1 and 2, a
+// rerun,
 // --force, a restart after an interrupted write and the two halves of a split batch must all
 // leave the same bytes.
 #include "support/golden.hpp"
@@ -74,7 +75,8 @@ TEST_F(Batch, CampaignIsTheSameForAnyJobsResumedForcedOrSplit) {
          {"in/plane.raw --scene plane --distance 4 --shots 24 --lines 8 --samples 400",
           "in/sub/seabed.RAW --scene seabed --type 2 --shots 32 --lines 8",
           "in/harbour --scene harbour --shots 48 --lines 16 --scatterers 3000",
-          "in/lines.pek --scene seabed --shots 24 --lines 6"}) {
+          "in/lines.pek --scene seabed --shots 24 --lines 6",
+          "in/stare.raw --scene plane --type 1 --shots 6 --lines 4 --pulses 3 --samples 400"}) {
         run("simulate -o " + (dir / sim).string(), code);
         ASSERT_EQ(code, 0) << sim;
     }
