@@ -31,8 +31,10 @@ struct Walk {
     bool recursive;
     const fs::path& outDir; // canonical
     std::vector<CampaignItem>& found;
+    std::set<fs::path> visited; // a link back up the tree is not followed round again
 
     void folder(const fs::path& dir, const fs::path& relative) {
+        if (!visited.insert(canonicalOrSelf(dir)).second) return;
         std::error_code ec;
         fs::directory_iterator it(dir, ec);
         if (ec) {
@@ -83,7 +85,7 @@ std::vector<CampaignItem> collectRecordings(const std::vector<fs::path>& inputs,
             items.push_back({input, input.stem(), "no such file or folder"});
         } else if (fs::is_directory(status)) {
             std::vector<CampaignItem> found;
-            Walk{recursive, out, found}.folder(input, {});
+            Walk{recursive, out, found, {}}.folder(input, {});
             std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
                 return a.name.native() < b.name.native();
             });
