@@ -5,15 +5,18 @@
 // batch over machines and get the batch's own files; quarv-cli batch-merge joins their reports.
 // Exit status: 0 all processed or skipped, 1 nothing could run, 2 usage, 3 a recording failed.
 #include "cli/commands.hpp"
+#include "cli/output_options.hpp"
 #include "cli/processing_options.hpp"
 #include "core/app/message_sink.hpp"
 #include "core/campaign/campaign_runner.hpp"
 #include "core/cloud/cloud_export.hpp"
+#include "core/cloud/survey_export.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <unistd.h>
 
@@ -24,9 +27,12 @@ namespace fs = std::filesystem;
 
 const std::string kUsage =
     std::string("INPUT... --out DIR [--jobs N] [--threads T] [--las] [--xyz] [--points]\n"
-                "             [--export EXT] [--report FILE] [--force] [--recursive]\n"
+                "             [--export las|ply] [--report FILE] [--force] [--recursive]\n"
                 "             [--task K --tasks N] [--list]\n             ") +
-    kProcessingUsage + "\n             process recordings and folders of them";
+    kProcessingUsage +
+    "\n             [--include-hidden] [--level] [--position E,N,H] [--heading DEG]"
+    "\n             [--crs EPSG:X] [--position-crs EPSG:Y]   (with --export)"
+    "\n             process recordings and folders of them";
 
 int usage(const std::string& problem) {
     if (!problem.empty()) std::fprintf(stderr, "quarv-cli batch: %s\n", problem.c_str());
@@ -34,13 +40,19 @@ int usage(const std::string& problem) {
     return 2;
 }
 
-// The attribute-rich export of one processed recording (--export EXT) goes here.
-bool recordingExportAvailable() {
-    return false;
-}
-bool writeRecordingExport(RecordingJob&, const fs::path& path, MessageSink& sink) {
-    sink.report(formatMessage("ERROR: --export is not available: %s", path.c_str()));
-    return false;
+// The attribute-rich export of one processed recording (--export las|ply): the recording's own
+// sidecar pose under the command line's, its own attitude when levelling.
+CampaignOutput recordingExport(const std::string& extension, const OutputOptions& choices,
+                               std::uint32_t layer) {
+    return {"." + extension,
+            [choices, layer](RecordingJob& job, const fs::path& path, MessageSink& sink) {
+                const PointLayer& rec = job.store().layer(layer);
+                const fs::path recording(
+                    std::string(rec.name.data(), strnlen(rec.name.data(), rec.name.size())));
+                OutputOptions o = choices;
+                o.exportPath = path;
+                return writeOutputs(job.store(), layer, recording, o, 0, sink);
+            }};
 }
 
 // Progress on stderr. On a terminal one line redrawn in place: a bar of the recordings done and
@@ -139,7 +151,8 @@ std::optional<unsigned> count(const Args& args, const char* name, unsigned lo, s
 
 int runBatch(int argc, char** argv) {
     const Args args(argc, argv,
-                    processingFlags({"las", "xyz", "points", "force", "recursive", "list"}));
+                    processingFlags({"las", "xyz", "points", "force", "recursive", "list",
+                                     kOutputFlags[0], kOutputFlags[1]}));
     ProcessingOptions options;
     std::string problem;
     if (!parseProcessingOptions(args, options, problem)) return usage(problem);
@@ -155,9 +168,12 @@ int runBatch(int argc, char** argv) {
     if (!out) return usage("--out DIR is required");
     if (args.positional().empty()) return usage("no INPUT given");
     const auto exportExt = args.value("export");
-    if (exportExt && !recordingExportAvailable()) {
-        std::fprintf(stderr, "quarv-cli batch: --export is not available in this build\n");
-        return 2;
+    if (exportExt && !surveyFormatOf("x." + *exportExt))
+        return usage("--export must be las or ply");
+    OutputOptions exportChoices;
+    if (!parseExportChoices(args, exportExt.has_value(), exportChoices, problem)) {
+        std::fprintf(stderr, "quarv-cli batch: %s\n", problem.c_str());
+        return 1;
     }
 
     // The outputs in a fixed order; their list is part of the settings the stamps record.
@@ -177,7 +193,7 @@ int runBatch(int argc, char** argv) {
                  return writePointsCsv(job.store(), layer, p, s,
                                        job.store().layer(layer).returns > 1);
              }});
-    if (exportExt) outputs.push_back({"." + *exportExt, writeRecordingExport});
+    if (exportExt) outputs.push_back(recordingExport(*exportExt, exportChoices, layer));
     if (outputs.empty()) return usage("nothing to write: give --las, --xyz, --points or --export");
 
     std::vector<fs::path> inputs(args.positional().begin(), args.positional().end());

@@ -11,8 +11,18 @@ const char* const kOutputUsage =
     "             [--position E,N,H] [--heading DEG] [--crs EPSG:X] [--position-crs EPSG:Y]";
 
 bool parseOutputOptions(const Args& args, OutputOptions& out, std::string& why) {
+    const auto path = args.value("export");
+    if (!parseExportChoices(args, path.has_value(), out, why)) return false;
+    if (path && !surveyFormatOf(*path)) {
+        why = "--export needs a name ending in .las or .ply";
+        return false;
+    }
+    if (path) out.exportPath = *path;
+    return true;
+}
+
+bool parseExportChoices(const Args& args, bool exporting, OutputOptions& out, std::string& why) {
     OutputOptions o;
-    if (const auto path = args.value("export")) o.exportPath = *path;
     o.includeHidden = args.flag("include-hidden");
     o.level = args.flag("level");
     if (const auto text = args.value("position")) {
@@ -27,12 +37,8 @@ bool parseOutputOptions(const Args& args, OutputOptions& out, std::string& why) 
     }
     o.pose.crs = args.value("crs").value_or("");
     o.pose.positionCrs = args.value("position-crs").value_or("");
-    if (!o.exportPath && (o.includeHidden || o.level || !o.pose.empty())) {
+    if (!exporting && (o.includeHidden || o.level || !o.pose.empty())) {
         why = "--include-hidden, --level and the pose options need --export";
-        return false;
-    }
-    if (o.exportPath && !surveyFormatOf(*o.exportPath)) {
-        why = "--export needs a name ending in .las or .ply";
         return false;
     }
     out = o;

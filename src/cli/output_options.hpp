@@ -34,6 +34,9 @@ struct OutputOptions {
 // Reads the options from `args`. False with `why` when a value is malformed or an option needs
 // --export.
 bool parseOutputOptions(const Args& args, OutputOptions& out, std::string& why);
+// The same without --export, for commands that name the export's file themselves (the batch);
+// `exporting` says whether they export at all.
+bool parseExportChoices(const Args& args, bool exporting, OutputOptions& out, std::string& why);
 
 // Checks what can be checked before a recording is processed: the export's format, the sidecar
 // and the coordinate systems. False with `why`.
