@@ -170,6 +170,8 @@ int runBatch(int argc, char** argv) {
     const auto exportExt = args.value("export");
     if (exportExt && !surveyFormatOf("x." + *exportExt))
         return usage("--export must be las or ply");
+    if (exportExt && args.flag("las") && surveyFormatOf("x." + *exportExt) == SurveyFormat::Las)
+        return usage("--las and --export las would write the same file");
     OutputOptions exportChoices;
     if (!parseExportChoices(args, exportExt.has_value(), exportChoices, problem)) {
         std::fprintf(stderr, "quarv-cli batch: %s\n", problem.c_str());
