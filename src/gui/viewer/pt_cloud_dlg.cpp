@@ -5,7 +5,8 @@ namespace quarv {
 PtCloudDlg::PtCloudDlg(QWidget* parent)
     : QDialog(parent), xyzLabel_(QStringLiteral("XYZ (m)")),
       azElLabel_(QStringLiteral("Az, El (deg)")), rangeLabel_(QStringLiteral("Rng (m), SNR, Sat")),
-      peakLabel_(QStringLiteral("Peak Pos (cnts)")), ok_(QStringLiteral("OK")) {
+      peakLabel_(QStringLiteral("Peak Pos (cnts)")), waveform_(QStringLiteral("Waveform")),
+      ok_(QStringLiteral("OK")) {
     setWindowTitle(QStringLiteral("Point Information"));
     setObjectName(QStringLiteral("PtCloudDlg"));
     xyz_.setObjectName(QStringLiteral("xyz"));
@@ -20,10 +21,15 @@ PtCloudDlg::PtCloudDlg(QWidget* parent)
         layout_.addWidget(rows[r][0], r, 0);
         layout_.addWidget(rows[r][1], r, 1);
     }
+    waveform_.setObjectName(QStringLiteral("waveform"));
+    waveform_.setToolTip(
+        QStringLiteral("Open the Processing Graphs at this point's line and shot"));
+    layout_.addWidget(&waveform_, 4, 0, Qt::AlignLeft);
     layout_.addWidget(&ok_, 4, 1, Qt::AlignRight);
     setLayout(&layout_);
     ok_.setDefault(true);
     connect(&ok_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(&waveform_, &QPushButton::clicked, this, [this] { done(kWaveformChosen); });
 }
 
 void PtCloudDlg::setPoint(const CloudPoint& p) {

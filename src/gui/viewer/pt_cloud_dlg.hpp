@@ -17,6 +17,11 @@ public:
     explicit PtCloudDlg(QWidget* parent = nullptr);
 
     void setPoint(const CloudPoint& p);
+    // "Waveform" closes the dialog with this result; it is enabled only for points made from a
+    // recording (not for LAS imports or rebuilt cloud files).
+    static constexpr int kWaveformChosen = 2;
+    void setWaveformAvailable(bool on) { waveform_.setEnabled(on); }
+    QPushButton& waveformButton() { return waveform_; }
 
     // The four value texts as they were last formatted (also what the labels show).
     QString xyzText() const { return xyz_.text(); }
@@ -39,6 +44,7 @@ private:
     QGridLayout layout_;
     QLabel xyzLabel_, azElLabel_, rangeLabel_, peakLabel_;
     QLabel xyz_, azEl_, range_, peak_;
+    QPushButton waveform_;
     QPushButton ok_;
 };
 

@@ -1,0 +1,231 @@
+#include "core/viewer/view_aids.hpp"
+
+#include "core/app/message_sink.hpp"
+#include "core/viewer/color_ramp.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+
+namespace quarv {
+
+namespace {
+
+std::string layerTitle(const PointLayer& layer, std::uint32_t l) {
+    const std::string name = std::filesystem::path(layer.name.data()).filename().string();
+    return formatMessage("Layer %u: %s", l + 1, name.empty() ? "(no file)" : name.c_str());
+}
+
+// The values at the ramp entries 0, 64, 128, 192 and 255 of a rank colouring: entry c covers the
+// ranks from c * (w + 1) on (w as the colouring computes it), the last entry all that remain.
+std::vector<LegendEntry::Tick> rankTicks(std::vector<float>& keys, bool counts) {
+    std::vector<LegendEntry::Tick> ticks;
+    const auto n = static_cast<std::uint32_t>(keys.size());
+    if (n == 0) return ticks;
+    const auto w = static_cast<std::uint32_t>(static_cast<float>(n / 256.0 + 0.5));
+    const int entries[] = {0, 64, 128, 192, 255};
+    for (int k = 0; k < 5; ++k) {
+        std::uint64_t rank = std::uint64_t{static_cast<std::uint32_t>(entries[k])} * (w + 1);
+        if (k == 4 || rank >= n) rank = n - 1; // the last colour holds the highest keys
+        std::nth_element(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(rank),
+                         keys.end());
+        const double v = keys[rank];
+        ticks.push_back({entries[k] / 255.0, formatMessage(counts ? "%.0f" : "%.1f", v)});
+    }
+    return ticks;
+}
+
+} // namespace
+
+std::vector<LegendEntry> buildLegend(const CloudRenderer& renderer, const ColorRamp& ramp) {
+    std::vector<LegendEntry> legend;
+    const CloudStore& store = renderer.store();
+    std::vector<float> keys;
+    for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) {
+        const PointLayer& layer = store.layer(l);
+        if (!layer.inUse || !layer.points) continue;
+        const std::uint32_t count = store.pointCount(l);
+        LegendEntry e;
+        e.layer = l;
+        e.title = layerTitle(layer, l);
+        bool anyVisible = false, saturated = false;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const CloudPoint& p = layer.points[i];
+            if (!p.isValid()) continue;
+            anyVisible = true;
+            saturated = saturated || p.saturated;
+        }
+        if (!anyVisible) continue;
+        if (renderer.heightColoured(l)) {
+            e.colouring = Colouring::Height;
+            e.what = "height y (m)";
+            for (int i = 0; i < 256; ++i) e.ramp[static_cast<std::size_t>(i)] = ramp.at(i);
+            const double lo = renderer.heightMin(l), hi = renderer.heightMax(l);
+            for (int k = 0; k <= 2; ++k)
+                e.ticks.push_back({k / 2.0, formatMessage("%.2f", lo + (hi - lo) * k / 2.0)});
+            legend.push_back(std::move(e));
+            continue;
+        }
+        // The palette the colourings build for this layer, rebuilt here the same way.
+        auto channel = [](int s, int t, int i) {
+            const float step = static_cast<float>((t - s) / 255.0);
+            float v = static_cast<float>(s);
+            for (int k = 0; k <= i; ++k) v = std::clamp(v + step, 0.0f, 255.0f);
+            return static_cast<std::uint8_t>(v);
+        };
+        for (int i = 0; i < 256; ++i)
+            e.ramp[static_cast<std::size_t>(i)] = {channel(layer.colorFrom.r, layer.colorTo.r, i),
+                                                   channel(layer.colorFrom.g, layer.colorTo.g, i),
+                                                   channel(layer.colorFrom.b, layer.colorTo.b, i)};
+        e.saturatedShown = saturated && layer.showSaturated;
+        if (layer.colorMode == kColorByAmplitudeRank || layer.colorMode == kColorBySnrRank) {
+            const bool bySnr = layer.colorMode == kColorBySnrRank;
+            e.colouring = bySnr ? Colouring::SnrRank : Colouring::AmplitudeRank;
+            // Equal ramp steps are equal numbers of points: the ticks are the quantiles.
+            e.what = bySnr ? "SNR by rank, quantiles 0-25-50-75-100 %"
+                           : "amplitude (counts) by rank, quantiles 0-25-50-75-100 %";
+            keys.clear();
+            for (std::uint32_t i = 0; i < count; ++i) {
+                const CloudPoint& p = layer.points[i];
+                if (p.isValid() && !p.saturated) keys.push_back(bySnr ? p.snr : p.amplitude);
+            }
+            e.ticks = rankTicks(keys, !bySnr);
+        } else {
+            e.colouring = Colouring::Range;
+            e.what = "range (m)";
+            const double lo = layer.rangeMin, hi = layer.rangeMax;
+            for (int k = 0; k <= 2; ++k)
+                e.ticks.push_back({k / 2.0, formatMessage("%.2f", lo + (hi - lo) * k / 2.0)});
+        }
+        legend.push_back(std::move(e));
+    }
+    return legend;
+}
+
+std::string describeLegend(const std::vector<LegendEntry>& legend) {
+    std::string out;
+    for (const LegendEntry& e : legend) {
+        const Rgb a = e.ramp[0], b = e.ramp[255];
+        out += formatMessage("%s | %s | ramp %d,%d,%d .. %d,%d,%d%s\n", e.title.c_str(),
+                             e.what.c_str(), a.r, a.g, a.b, b.r, b.g, b.b,
+                             e.saturatedShown ? " | red: saturated" : "");
+        for (const auto& t : e.ticks)
+            out += formatMessage("  %.3f %s\n", t.position, t.label.c_str());
+    }
+    return out;
+}
+
+bool fitCamera(OrbitCamera& camera, const CloudBounds& bounds, int width, int height,
+               double margin) {
+    if (bounds.count == 0 || width <= 0 || height <= 0) return false;
+    OrbitCamera c = camera;
+    c.setTarget((bounds.minX + bounds.maxX) / 2, (bounds.minY + bounds.maxY) / 2,
+                (bounds.minZ + bounds.maxZ) / 2);
+    c.panA = c.panB = 0;
+    const double limit = 1.0 - margin;
+    const double aspect = static_cast<double>(width) / height;
+    const auto fits = [&](float zoom) {
+        c.zoom = zoom;
+        const Mat4 m = multiply(c.projection(aspect), c.model());
+        for (int k = 0; k < 8; ++k) {
+            const double p[3] = {(k & 1) ? bounds.maxX : bounds.minX,
+                                 (k & 2) ? bounds.maxY : bounds.minY,
+                                 (k & 4) ? bounds.maxZ : bounds.minZ};
+            double clip[4];
+            for (int r = 0; r < 4; ++r)
+                clip[r] = m[r] * p[0] + m[4 + r] * p[1] + m[8 + r] * p[2] + m[12 + r];
+            if (!(clip[3] > 0)) return false;
+            if (std::fabs(clip[0] / clip[3]) > limit || std::fabs(clip[1] / clip[3]) > limit ||
+                std::fabs(clip[2] / clip[3]) >= 1.0)
+                return false;
+        }
+        return true;
+    };
+    // The model translation moves the cloud away from the eye as the zoom grows, and not always
+    // straight along the line of sight: search a geometric grid for the nearest zoom that fits,
+    // then close in on its lower edge.
+    float previous = 0, found = 0;
+    for (float z = 0.01f; z < 2000.0f; z *= 1.05f) {
+        if (fits(z)) {
+            found = z;
+            break;
+        }
+        previous = z;
+    }
+    if (found == 0) return false;
+    float lo = previous, hi = found;
+    for (int i = 0; i < 30 && previous > 0; ++i) {
+        const float mid = (lo + hi) / 2;
+        (fits(mid) ? hi : lo) = mid;
+    }
+    c.zoom = hi;
+    camera = c;
+    return true;
+}
+
+bool buildScanImage(const CloudStore& store, std::uint32_t layer, ScanImage& image) {
+    image.layer = layer;
+    image.lines = image.shots = 0;
+    const PointLayer& rec = store.layer(layer);
+    const std::uint32_t count = store.pointCount(layer);
+    if (!rec.points || !rec.extras) {
+        image.pixels.clear();
+        image.slot.clear();
+        return false;
+    }
+    std::uint32_t lines = 0, shots = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (rec.extras[i].pulses == 0) continue;
+        lines = std::max<std::uint32_t>(lines, rec.points[i].line + 1u);
+        shots = std::max(shots, rec.extras[i].shot + 1u);
+    }
+    if (lines == 0 || std::uint64_t{lines} * shots > kScanImageMaxPixels) {
+        image.pixels.clear();
+        image.slot.clear();
+        return false;
+    }
+    image.lines = lines;
+    image.shots = shots;
+    const std::size_t n = std::size_t{lines} * shots;
+    image.pixels.assign(n, Rgb{});
+    image.slot.assign(n, 0);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const PointExtra& x = rec.extras[i];
+        if (x.pulses == 0) continue;
+        const std::size_t at = std::size_t{rec.points[i].line} * shots + x.shot;
+        // The first return of a shot stands for it; later returns fill only an empty pixel.
+        if (image.slot[at] != 0 && x.returnNumber > 1) continue;
+        const CloudPoint& p = rec.points[i];
+        image.pixels[at] = p.isValid() ? p.loadColor() : kHiddenReturn;
+        image.slot[at] = i + 1;
+    }
+    return true;
+}
+
+bool locateSlot(const CloudStore& store, const CloudPoint* p, std::uint32_t& layer,
+                std::uint32_t& slot) {
+    for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) {
+        const CloudPoint* first = store.layer(l).points;
+        if (!first || std::less<const CloudPoint*>()(p, first)) continue;
+        const auto i = static_cast<std::size_t>(p - first);
+        if (i < store.pointCount(l)) {
+            layer = l;
+            slot = static_cast<std::uint32_t>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<WaveformRef> waveformOf(const CloudStore& store, std::uint32_t layer,
+                                      std::uint32_t slot) {
+    if (layer >= LAYER_COUNT || slot >= store.pointCount(layer) || !store.layer(layer).extras)
+        return std::nullopt;
+    const PointExtra& x = store.extra(layer, slot);
+    const char* name = store.layer(layer).name.data();
+    if (x.pulses == 0 || !*name) return std::nullopt;
+    return WaveformRef{name, store.point(layer, slot).line, x.shot};
+}
+
+} // namespace quarv
