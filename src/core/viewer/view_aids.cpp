@@ -125,8 +125,13 @@ bool fitCamera(OrbitCamera& camera, const CloudBounds& bounds, int width, int he
     c.panA = c.panB = 0;
     const double limit = 1.0 - margin;
     const double aspect = static_cast<double>(width) / height;
-    const auto fits = [&](float zoom) {
-        c.zoom = zoom;
+    // The corners' extent in normalised device coordinates; false when one lies behind the eye
+    // or beyond the near or far plane.
+    struct Extent {
+        double x0 = 1e300, x1 = -1e300, y0 = 1e300, y1 = -1e300;
+    };
+    const auto extent = [&](Extent& e) {
+        e = Extent{};
         const Mat4 m = multiply(c.projection(aspect), c.model());
         for (int k = 0; k < 8; ++k) {
             const double p[3] = {(k & 1) ? bounds.maxX : bounds.minX,
@@ -135,31 +140,69 @@ bool fitCamera(OrbitCamera& camera, const CloudBounds& bounds, int width, int he
             double clip[4];
             for (int r = 0; r < 4; ++r)
                 clip[r] = m[r] * p[0] + m[4 + r] * p[1] + m[8 + r] * p[2] + m[12 + r];
-            if (!(clip[3] > 0)) return false;
-            if (std::fabs(clip[0] / clip[3]) > limit || std::fabs(clip[1] / clip[3]) > limit ||
-                std::fabs(clip[2] / clip[3]) >= 1.0)
-                return false;
+            if (!(clip[3] > 0) || std::fabs(clip[2] / clip[3]) >= 1.0) return false;
+            e.x0 = std::min(e.x0, clip[0] / clip[3]);
+            e.x1 = std::max(e.x1, clip[0] / clip[3]);
+            e.y0 = std::min(e.y0, clip[1] / clip[3]);
+            e.y1 = std::max(e.y1, clip[1] / clip[3]);
         }
         return true;
     };
+    const auto fits = [&](float zoom) {
+        c.zoom = zoom;
+        Extent e;
+        return extent(e) && e.x0 >= -limit && e.x1 <= limit && e.y0 >= -limit && e.y1 <= limit;
+    };
     // The model translation moves the cloud away from the eye as the zoom grows, and not always
     // straight along the line of sight: search a geometric grid for the nearest zoom that fits,
-    // then close in on its lower edge.
-    float previous = 0, found = 0;
-    for (float z = 0.01f; z < 2000.0f; z *= 1.05f) {
-        if (fits(z)) {
-            found = z;
+    // close in on its lower edge, then pan the cloud's middle to the window's middle and search
+    // again.
+    const auto nearestZoom = [&] {
+        float previous = 0, found = 0;
+        for (float z = 0.01f; z < 2000.0f; z *= 1.05f) {
+            if (fits(z)) {
+                found = z;
+                break;
+            }
+            previous = z;
+        }
+        if (found == 0) return false;
+        float lo = previous, hi = found;
+        for (int i = 0; i < 30 && previous > 0; ++i) {
+            const float mid = (lo + hi) / 2;
+            (fits(mid) ? hi : lo) = mid;
+        }
+        c.zoom = hi;
+        return true;
+    };
+    if (!nearestZoom()) return false;
+    const OrbitCamera fitted = c;
+    for (int round = 0; round < 3; ++round) {
+        // Newton steps on (panA, panB) towards the middle of the corners' extent at the centre.
+        for (int step = 0; step < 4; ++step) {
+            Extent e, ea, eb;
+            const float h = 1e-3f;
+            if (!extent(e)) break;
+            c.panA += h;
+            const bool okA = extent(ea);
+            c.panA -= h;
+            c.panB += h;
+            const bool okB = extent(eb);
+            c.panB -= h;
+            if (!okA || !okB) break;
+            const double mx = (e.x0 + e.x1) / 2, my = (e.y0 + e.y1) / 2;
+            const double a = ((ea.x0 + ea.x1) / 2 - mx) / h, b = ((eb.x0 + eb.x1) / 2 - mx) / h;
+            const double cc = ((ea.y0 + ea.y1) / 2 - my) / h, d = ((eb.y0 + eb.y1) / 2 - my) / h;
+            const double det = a * d - b * cc;
+            if (!(std::fabs(det) > 1e-12)) break;
+            c.panA -= static_cast<float>((d * mx - b * my) / det);
+            c.panB -= static_cast<float>((-cc * mx + a * my) / det);
+        }
+        if (!nearestZoom()) {
+            c = fitted; // centring made it worse: keep the plain fit
             break;
         }
-        previous = z;
     }
-    if (found == 0) return false;
-    float lo = previous, hi = found;
-    for (int i = 0; i < 30 && previous > 0; ++i) {
-        const float mid = (lo + hi) / 2;
-        (fits(mid) ? hi : lo) = mid;
-    }
-    c.zoom = hi;
     camera = c;
     return true;
 }
