@@ -121,11 +121,15 @@ int snapshot(quarv::CquarvApp& app, const Options& o) {
     }
     if (!o.edl) frame.action(ID_DEPTH_SHADING)->setChecked(false);
 
-    // The window so sized that the view (or, with --window, the whole window) is W x H.
+    // The view (or, with --window, the whole window) W x H; a view smaller than the window's
+    // bars and panel allow is given its size on its own.
     CChildView& view = app.view();
-    QSize extra(0, 0);
-    if (!o.window) extra = frame.size() - view.size();
-    frame.resize(QSize(o.width, o.height) + extra);
+    if (o.window) {
+        frame.resize(o.width, o.height);
+    } else {
+        view.setFixedSize(o.width, o.height);
+        frame.resize(frame.minimumSizeHint());
+    }
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     if (o.fit) view.fitCloud();
     if (!app.writeViewImage(o.snapshot.toStdString(), o.window)) return 1;

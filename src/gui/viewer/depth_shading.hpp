@@ -24,7 +24,7 @@ public:
     void releaseGl();
 
     float strength = 1.0f; // darkening per unit of summed log2-depth difference (x 300)
-    float radius = 1.5f;   // neighbour distance in pixels
+    float radius = 1.0f;   // neighbour distance in pixels: the eight adjacent pixels
 
 private:
     bool ensureProgram();
