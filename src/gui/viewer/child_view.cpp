@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QOpenGLPaintDevice>
 #include <QPainter>
 #include <QWheelEvent>
 
@@ -272,7 +273,11 @@ void CChildView::rebuildLegend() {
 
 void CChildView::paintLegend() {
     if (legendImage_.isNull()) return;
-    QPainter p(this);
+    // A paint device over the bound frame buffer rather than the widget: the legend is then drawn
+    // by whoever renders a frame (a paint, a grab, a benchmark's direct call).
+    QOpenGLPaintDevice device(QSize(width_, height_));
+    device.setDevicePixelRatio(devicePixelRatioF());
+    QPainter p(&device);
     p.drawImage(QPoint(10, height() - legendImage_.height() - 10), legendImage_);
 }
 
