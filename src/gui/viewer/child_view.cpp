@@ -8,7 +8,6 @@
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QOpenGLPaintDevice>
 #include <QPainter>
 #include <QWheelEvent>
 
@@ -213,7 +212,7 @@ void CChildView::rebuildLegend() {
         renderer_ ? buildLegend(*renderer_, ramp_ ? *ramp_ : grey) : std::vector<LegendEntry>{};
     legendRamps_.clear();
     if (legend_.empty()) {
-        legendImage_ = QImage();
+        legendImage_ = legendPixels_ = QImage();
         return;
     }
     constexpr int kWidth = 270, kPad = 8, kBar = 246, kBarHeight = 12;
@@ -222,9 +221,16 @@ void CChildView::rebuildLegend() {
     QFont bold = font;
     bold.setBold(true);
     const int line = QFontMetrics(font).height();
+    const auto whatHeight = [&](const LegendEntry& e) {
+        return QFontMetrics(font)
+            .boundingRect(QRect(0, 0, kWidth - 2 * kPad, 1000), Qt::TextWordWrap,
+                          QString::fromStdString(e.what))
+            .height();
+    };
     int height = kPad;
     for (const LegendEntry& e : legend_)
-        height += 2 * line + kBarHeight + 2 + line + (e.saturatedShown ? line : 0) + kPad;
+        height +=
+            line + whatHeight(e) + kBarHeight + 2 + line + (e.saturatedShown ? line : 0) + kPad;
     QImage image(kWidth, height, QImage::Format_ARGB32_Premultiplied);
     image.fill(QColor(16, 16, 16, 210));
     QPainter p(&image);
@@ -239,8 +245,9 @@ void CChildView::rebuildLegend() {
             fm.elidedText(QString::fromStdString(e.title), Qt::ElideMiddle, kWidth - 2 * kPad));
         y += line;
         p.setFont(font);
-        p.drawText(kPad, y + QFontMetrics(font).ascent(), QString::fromStdString(e.what));
-        y += line;
+        p.drawText(QRect(kPad, y, kWidth - 2 * kPad, whatHeight(e)), Qt::TextWordWrap,
+                   QString::fromStdString(e.what));
+        y += whatHeight(e);
         QImage ramp(256, 1, QImage::Format_RGB32);
         for (int i = 0; i < 256; ++i) {
             const Rgb c = e.ramp[static_cast<std::size_t>(i)];
@@ -269,16 +276,30 @@ void CChildView::rebuildLegend() {
     }
     p.end();
     legendImage_ = image;
+    // Bottom row first, as glDrawPixels takes them.
+    legendPixels_ = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied).mirrored();
 }
 
 void CChildView::paintLegend() {
-    if (legendImage_.isNull()) return;
-    // A paint device over the bound frame buffer rather than the widget: the legend is then drawn
-    // by whoever renders a frame (a paint, a grab, a benchmark's direct call).
-    QOpenGLPaintDevice device(QSize(width_, height_));
-    device.setDevicePixelRatio(devicePixelRatioF());
-    QPainter p(&device);
-    p.drawImage(QPoint(10, height() - legendImage_.height() - 10), legendImage_);
+    if (legendPixels_.isNull()) return;
+    // Plain pixels onto the frame buffer, premultiplied alpha over the points: no painter and
+    // no state of its own, whoever renders the frame (a paint, a grab, a benchmark's call).
+    const double dpr = devicePixelRatioF();
+    glDisable(GL_DEPTH_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glRasterPos2d(-1.0 + 2.0 * 10 * dpr / width_, -1.0 + 2.0 * 10 * dpr / height_);
+    glPixelZoom(static_cast<float>(dpr), static_cast<float>(dpr));
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glDrawPixels(legendPixels_.width(), legendPixels_.height(), GL_RGBA, GL_UNSIGNED_BYTE,
+                 legendPixels_.constBits());
+    glPixelZoom(1, 1);
+    glDisable(GL_BLEND);
+    glEnable(GL_DEPTH_TEST);
 }
 
 QRect CChildView::legendRampRect(std::size_t k) const {

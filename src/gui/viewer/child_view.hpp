@@ -152,6 +152,7 @@ private:
     int sizeStep_ = 0;
     std::vector<LegendEntry> legend_;
     QImage legendImage_;             // the legend drawn once per change, copied onto each frame
+    QImage legendPixels_;            // the same as GL takes them: RGBA, bottom row first
     std::vector<QRect> legendRamps_; // the ramp bars inside legendImage_
     QMetaObject::Connection contextConnection_;
 };

@@ -29,18 +29,19 @@ float logDepth(float d) {
     float ndc = 2.0 * d - 1.0;
     return log2(2.0 * zNear * zFar / (zFar + zNear - ndc * (zFar - zNear)));
 }
+float closer(vec2 uv, vec2 step, float here) {
+    float n = texture2D(depth, uv + step * radius * texel).r;
+    return n < 1.0 ? max(0.0, here - logDepth(n)) : 0.0;
+}
 void main() {
     vec2 uv = gl_TexCoord[0].xy;
     float d = texture2D(depth, uv).r;
     if (d >= 1.0) { gl_FragColor = vec4(1.0); return; }
     float here = logDepth(d);
-    float sum = 0.0;
-    for (int i = 0; i < 8; ++i) {
-        float a = float(i) * 0.7853981634;
-        vec2 offset = vec2(cos(a), sin(a)) * radius * texel;
-        float n = texture2D(depth, uv + offset).r;
-        if (n < 1.0) sum += max(0.0, here - logDepth(n));
-    }
+    float sum = closer(uv, vec2(1.0, 0.0), here) + closer(uv, vec2(-1.0, 0.0), here) +
+                closer(uv, vec2(0.0, 1.0), here) + closer(uv, vec2(0.0, -1.0), here) +
+                closer(uv, vec2(0.7071, 0.7071), here) + closer(uv, vec2(-0.7071, 0.7071), here) +
+                closer(uv, vec2(0.7071, -0.7071), here) + closer(uv, vec2(-0.7071, -0.7071), here);
     float shade = exp(-sum * 300.0 * strength / 8.0);
     gl_FragColor = vec4(shade, shade, shade, 1.0);
 }
