@@ -453,7 +453,7 @@ void CChildView::onDoubleClick(int x, int y) {
         update();
         break;
     case kPickPointInfo: {
-        pointInfo_.setPoint(*p);
+        pointInfo_.setPoint(*p, renderer_->store().extraOf(p));
         std::uint32_t layer = 0, slot = 0;
         std::optional<WaveformRef> ref;
         if (locateSlot(renderer_->store(), p, layer, slot))

@@ -16,7 +16,9 @@ class PtCloudDlg : public QDialog {
 public:
     explicit PtCloudDlg(QWidget* parent = nullptr);
 
-    void setPoint(const CloudPoint& p);
+    // The point and its side record (null when nothing is known of its source): a point that
+    // averages several pulses shows them and their spread, a pulse's later return its number.
+    void setPoint(const CloudPoint& p, const PointExtra* extra = nullptr);
     // "Waveform" closes the dialog with this result; it is enabled only for points made from a
     // recording (not for LAS imports or rebuilt cloud files).
     static constexpr int kWaveformChosen = 2;
@@ -28,6 +30,8 @@ public:
     QString azElText() const { return azEl_.text(); }
     QString rangeText() const { return range_.text(); }
     QString peakText() const { return peak_.text(); }
+    QString pulsesText() const { return pulses_.text(); }
+    QString returnText() const { return return_.text(); }
 
     // Formats the four lines from the stored copy.
     void formatTexts();
@@ -40,10 +44,11 @@ private:
     float x_ = 0, y_ = 0, z_ = 0;
     float snr_ = 0, peakPosition_ = 0, amplitude_ = 0;
     bool saturated_ = false;
+    PointExtra extra_;
 
     QGridLayout layout_;
-    QLabel xyzLabel_, azElLabel_, rangeLabel_, peakLabel_;
-    QLabel xyz_, azEl_, range_, peak_;
+    QLabel xyzLabel_, azElLabel_, rangeLabel_, peakLabel_, pulsesLabel_, returnLabel_;
+    QLabel xyz_, azEl_, range_, peak_, pulses_, return_;
     QPushButton waveform_;
     QPushButton ok_;
 };
