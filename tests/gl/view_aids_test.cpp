@@ -9,6 +9,7 @@
 #include "gui_support.hpp"
 
 #include <QPushButton>
+#include <QWheelEvent>
 
 #include <cstdlib>
 
@@ -92,6 +93,34 @@ TEST(ViewAids, FitCloudPutsEveryVisiblePointInsideTheWindow) {
                                                   std::min(y0, w.row), std::max(y1, w.row));
         }
         EXPECT_TRUE(x1 - x0 > 200 || y1 - y0 > 150) << x0 << " " << x1 << " " << y0 << " " << y1;
+    }
+}
+
+TEST(ViewAids, WheelZoomKeepsThePointUnderTheCursor) {
+    // Unturned, the model point of world p is T + p - t (T the model translation): a point whose
+    // image is T turned by (ax, az) lies at the target's distance, and is what must stay under
+    // the cursor; that needs a pan as well as the zoom.
+    for (const auto& [ax, az, notches] : {std::tuple(0.0, 0.05, 1.0), std::tuple(0.04, -0.06, -3.0),
+                                          std::tuple(-0.03, 0.02, 2.0)}) {
+        ViewFixture f;
+        OrbitCamera& cam = f.view->camera();
+        cam.setTarget(1.5f, 6, -1);
+        cam.zoom = 1.2f;
+        const auto T = cam.modelTranslation();
+        const double y1 = T[1] * std::cos(az) + T[0] * std::sin(az);
+        const double q[3] = {T[0] * std::cos(az) - T[1] * std::sin(az),
+                             y1 * std::cos(ax) - T[2] * std::sin(ax),
+                             y1 * std::sin(ax) + T[2] * std::cos(ax)};
+        const float p[3] = {float(1.5 + q[0] - T[0]), float(6 + q[1] - T[1]),
+                            float(-1 + q[2] - T[2])};
+        const WindowPoint before = f.project(p[0], p[1], p[2]);
+        QWheelEvent wheel(QPointF(before.x, before.y), QPointF(), {}, QPoint(0, int(120 * notches)),
+                          Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(f.view.get(), &wheel);
+        EXPECT_FLOAT_EQ(cam.zoom, 1.2f * float(std::pow(1.1, -notches)));
+        const WindowPoint after = f.project(p[0], p[1], p[2]);
+        EXPECT_NEAR(after.x, before.x, 0.05) << az;
+        EXPECT_NEAR(after.y, before.y, 0.05) << ax;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "core/viewer/view_aids.hpp"
 
 #include "core/app/message_sink.hpp"
+#include "core/scan/geometry.hpp"
 #include "core/viewer/color_ramp.hpp"
 
 #include <algorithm>
@@ -205,6 +206,46 @@ bool fitCamera(OrbitCamera& camera, const CloudBounds& bounds, int width, int he
     }
     camera = c;
     return true;
+}
+
+void zoomTowards(OrbitCamera& camera, float factor, double ndcX, double ndcY, double aspect) {
+    using V = std::array<double, 3>;
+    const auto sub = [](V a, V b) { return V{a[0] - b[0], a[1] - b[1], a[2] - b[2]}; };
+    const auto dot = [](V a, V b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
+    const auto cross = [](V a, V b) {
+        return V{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    };
+    const auto unit = [&](V a) {
+        const double n = std::sqrt(dot(a, a));
+        return n > 0 ? V{a[0] / n, a[1] / n, a[2] / n} : a;
+    };
+    // The ray from the eye (the origin) through the window position, in the frame the model
+    // transform maps into.
+    const V f = unit(camera.lookPoint());
+    const V side = unit(cross(f, {0, 0, 1})), up = cross(side, f);
+    const double h = std::tan(kFieldOfViewDeg / 2 * quarvPi() / 180);
+    V r;
+    for (int i = 0; i < 3; ++i) r[i] = f[i] + ndcX * h * aspect * side[i] + ndcY * h * up[i];
+    // The model point on that ray at the distance of the target's image: q = T + d, with T the
+    // model translation and d the rotated offset of that point from the target.
+    const auto tr = camera.modelTranslation();
+    const V t{tr[0], tr[1], tr[2]};
+    const double lambda = std::sqrt(dot(t, t));
+    const V d = sub(V{lambda * r[0], lambda * r[1], lambda * r[2]}, t);
+    // The new translation is s' (a + panA A + panB B) with s' the new zoom x the model scale:
+    // solve s' a + s' panA A + s' panB B + d = mu r for panA, panB and mu.
+    camera.zoom *= factor;
+    const double sc = static_cast<double>(camera.zoom) * kModelScale;
+    const V a{camera.target[0] + camera.pan.cosA, camera.target[1] + camera.pan.sinA,
+              camera.target[2]};
+    const V colA{sc * camera.pan.signA, sc * camera.pan.signB, 0}, colB{0, 0, -sc};
+    const V minusR{-r[0], -r[1], -r[2]};
+    V rhs;
+    for (int i = 0; i < 3; ++i) rhs[i] = -(sc * a[i] + d[i]);
+    const double det = dot(colA, cross(colB, minusR));
+    if (!(std::fabs(det) > 1e-12)) return;
+    camera.panA = static_cast<float>(dot(rhs, cross(colB, minusR)) / det);
+    camera.panB = static_cast<float>(dot(colA, cross(rhs, minusR)) / det);
 }
 
 bool buildScanImage(const CloudStore& store, std::uint32_t layer, ScanImage& image) {

@@ -47,6 +47,12 @@ std::string describeLegend(const std::vector<LegendEntry>& legend);
 bool fitCamera(OrbitCamera& camera, const CloudBounds& bounds, int width, int height,
                double margin = 0.06);
 
+// Multiplies the zoom by `factor` and pans so that the model point seen through window position
+// (ndcX, ndcY) (normalised device coordinates, -1 to 1) at the target's distance stays under it:
+// zooming towards the cursor. Without a usable pan (the ray along both pan directions) only the
+// zoom changes.
+void zoomTowards(OrbitCamera& camera, float factor, double ndcX, double ndcY, double aspect);
+
 // A layer's recording as an image: row = line, column = shot. Pixels without a return are black,
 // returns the filters hide dark grey, visible returns their colour in the view. `slot` holds the
 // slot + 1 of the point behind each pixel (0: none) for picking a shot from the image.

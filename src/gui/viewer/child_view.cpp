@@ -174,9 +174,12 @@ bool CChildView::fitCloud() {
     return true;
 }
 
-void CChildView::zoomBy(double notches) {
-    // The zoom scales the model's distance from the eye: a notch forwards brings it 10 % nearer.
-    camera_.zoom = static_cast<float>(camera_.zoom * std::pow(1.1, -notches));
+void CChildView::zoomBy(double notches, QPointF at) {
+    // The zoom scales the model's distance from the eye: a notch forwards brings it 10 % nearer,
+    // panned so that what lies under `at` (at the target's distance) stays there.
+    const double w = std::max(1, width()), h = std::max(1, height());
+    zoomTowards(camera_, static_cast<float>(std::pow(1.1, -notches)), 2.0 * at.x() / w - 1.0,
+                1.0 - 2.0 * at.y() / h, w / h);
     update();
 }
 
@@ -198,7 +201,7 @@ void CChildView::setLegendShown(bool on) {
 
 void CChildView::wheelEvent(QWheelEvent* e) {
     const double notches = e->angleDelta().y() / 120.0;
-    if (notches != 0) zoomBy(notches);
+    if (notches != 0) zoomBy(notches, e->position());
     e->accept();
 }
 

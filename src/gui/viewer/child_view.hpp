@@ -72,8 +72,9 @@ public:
     // Places the camera so that every visible point is in the window (rotation kept). False when
     // nothing is visible.
     bool fitCloud();
-    // Wheel zoom: `notches` steps of the wheel, forwards (> 0) brings the cloud nearer.
-    void zoomBy(double notches);
+    // Wheel zoom: `notches` steps of the wheel, forwards (> 0) brings the cloud nearer, towards
+    // window position `at`.
+    void zoomBy(double notches, QPointF at);
     // Adds `step` pixels to every drawn point size (never below 1 pixel).
     void changePointSize(int step);
     int pointSizeStep() const { return sizeStep_; }
