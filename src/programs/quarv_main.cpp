@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
