@@ -65,19 +65,15 @@ std::vector<PointRow> rowsOf(const CloudStore& store, std::uint32_t layer) {
     return rows;
 }
 
-std::string pathString(const py::object& path) {
-    return py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
-}
-
-py::array process(const py::object& pathObject, std::uint32_t layer, std::optional<float> rangeMin,
-                  std::optional<float> rangeMax, std::optional<float> snrMin,
-                  std::optional<double> filterDistance, bool noFilter, bool showSaturated,
-                  int returns, std::optional<unsigned> workers,
+py::array process(const std::filesystem::path& file, std::uint32_t layer,
+                  std::optional<float> rangeMin, std::optional<float> rangeMax,
+                  std::optional<float> snrMin, std::optional<double> filterDistance, bool noFilter,
+                  bool showSaturated, int returns, std::optional<unsigned> workers,
                   const std::optional<std::string>& home) {
     if (layer >= LAYER_COUNT) throw py::value_error("layer must be 0 to 4");
     if (returns != 1)
         throw py::value_error("returns: only 1 (the strongest return of each pulse) is processed");
-    const std::string path = pathString(pathObject);
+    const std::string path = file.string();
     const ConfigRoot root = rootFor(home);
     LayerOverrides overrides;
     overrides.rangeMin = rangeMin;
@@ -106,8 +102,8 @@ py::array process(const py::object& pathObject, std::uint32_t layer, std::option
     return adopt(std::move(rows), pointDtype(), {n});
 }
 
-py::array readLas(const py::object& pathObject) {
-    const std::string path = pathString(pathObject);
+py::array readLas(const std::filesystem::path& file) {
+    const std::string path = file.string();
     RecordingSink sink;
     std::vector<PointRow> rows;
     bool ok = false;
@@ -137,8 +133,8 @@ std::vector<double> column(const py::array& points, const char* name, double fal
     return {values.data(), values.data() + n};
 }
 
-void exportPoints(const py::array& points, const py::object& pathObject) {
-    const std::string path = pathString(pathObject);
+void exportPoints(const py::array& points, const std::filesystem::path& file) {
+    const std::string path = file.string();
     std::string suffix = std::filesystem::path(path).extension().string();
     std::transform(suffix.begin(), suffix.end(), suffix.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

@@ -9,8 +9,8 @@
 
 namespace quarv::python {
 
-Recording::Recording(const std::string& path) : path_(path), reader_(sink_) {
-    if (!reader_.open(path)) raise(sink_, "ERROR opening playback file: " + path);
+Recording::Recording(const std::filesystem::path& path) : path_(path.string()), reader_(sink_) {
+    if (!reader_.open(path)) raise(sink_, "ERROR opening playback file: " + path_);
     shape_ = lineShapeOf(reader_);
 }
 
@@ -106,7 +106,7 @@ any layout: line, stare, bowtie, peak line or peak stare.
 A line is a line record, the W stare positions of a line, or one bowtie sweep. Arrays are new
 numpy arrays the file is read into directly and belong to the caller: they outlive the
 Recording. A file the reader refuses raises quarv.Error with the reader's message.)")
-        .def(py::init<const std::string&>(), py::arg("path"))
+        .def(py::init<const std::filesystem::path&>(), py::arg("path"))
         .def_property_readonly("path", &Recording::path)
         .def_property_readonly(
             "header",

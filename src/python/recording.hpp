@@ -7,6 +7,7 @@
 #include "core/waveform/shot.hpp"
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -16,7 +17,7 @@ namespace quarv::python {
 
 class Recording {
 public:
-    explicit Recording(const std::string& path);
+    explicit Recording(const std::filesystem::path& path);
     const std::string& path() const { return path_; }
     const LineShape& shape() const { return shape_; }
     PlaybackFile& reader() { return reader_; }

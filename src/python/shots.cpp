@@ -33,8 +33,7 @@ matchedFilter(const py::array_t<std::int16_t, py::array::c_style | py::array::fo
               const std::optional<std::string>& home) {
     std::unique_ptr<Recording> opened;
     if (!py::isinstance<Recording>(recording))
-        opened = std::make_unique<Recording>(
-            py::str(py::module_::import("os").attr("fspath")(recording)).cast<std::string>());
+        opened = std::make_unique<Recording>(recording.cast<std::filesystem::path>());
     Recording& rec = opened ? *opened : recording.cast<Recording&>();
     const ShotSettings settings = rec.shotSettings(rangeMin, rangeMax);
     const std::size_t n = settings.digitizer.samplesPerPulse();

@@ -44,10 +44,9 @@ std::vector<double> numbersOf(const sim::SimOptionSpec& spec, const py::handle& 
     }
 }
 
-py::object simulate(const py::object& pathObject, const std::string& scene, bool truth,
+py::object simulate(const std::filesystem::path& file, const std::string& scene, bool truth,
                     const py::kwargs& options) {
-    const std::string path =
-        py::str(py::module_::import("os").attr("fspath")(pathObject)).cast<std::string>();
+    const std::string path = file.string();
     if (!sim::isSceneName(scene))
         throw py::value_error("unknown scene '" + scene + "' (plane, seabed, harbour)");
     sim::SimOptions o = sim::sceneDefaults(scene);
