@@ -280,9 +280,18 @@ TEST_F(HostileFilesCli, InfoAndProcessEndCleanlyOnEveryHostileFile) {
     for (const fs::path& source : files) {
         const std::string file = (dir / source.filename()).string();
         for (const std::string& command :
-             {"info " + file, "process " + file + " --home DIR/home"}) {
+             {"info " + file, "process " + file + " --home DIR/home --points DIR/p.csv"}) {
+            fs::remove(dir / "p.csv");
             const Outcome o = cli(replaceAll(command, "DIR", dir.path().string()));
             expectCleanEnd(o, command);
+            // Whatever a recording holds, no point gets a value that is not a number.
+            const std::string ext = source.extension().string();
+            if ((ext == ".raw" || ext == ".pek") && fs::exists(dir / "p.csv")) {
+                const auto bytes = test::readBytes(dir / "p.csv");
+                const std::string csv(bytes.begin(), bytes.end());
+                EXPECT_EQ(csv.find("nan"), std::string::npos) << command;
+                EXPECT_EQ(csv.find("inf"), std::string::npos) << command;
+            }
             transcript += "== " + command.substr(0, command.find(' ')) + " " +
                           source.filename().string() + ": exit " + std::to_string(o.code) + "\n" +
                           o.err;

@@ -246,12 +246,6 @@ void ProcessingSession::processPlayback(Run& run) {
     }
     const std::uint32_t layer = run.layer;
     const std::uint32_t lines = engine_->lines();
-    if (engine_->isBowtie()) {
-        for (std::uint32_t line = 0; line < lines && keepGoing(run); ++line)
-            engine_->processBowtieLine(line);
-        engine_->closeFile();
-        return;
-    }
     busy_.store(true, std::memory_order_release);
     notifier_.progress(0);
     for (std::uint32_t line = 0; line < lines && keepGoing(run); ++line) {

@@ -18,6 +18,9 @@ namespace {
 constexpr auto kRefreshPeriod = std::chrono::seconds(1);
 constexpr unsigned kMaxWorkers = 4;   // the default never uses more
 constexpr unsigned kWorkerLimit = 16; // what a caller may ask for
+// Stare pulses handed to the workers at once: enough for every worker to have work, few enough
+// that a line of long waveforms is never held whole.
+constexpr std::uint32_t kStareBatchPulses = 8192;
 } // namespace
 
 unsigned defaultWorkerCount() {
@@ -71,26 +74,34 @@ void ScanProcessor::copyHeader(const ScannerCfg& scanner, const DigitizerCfg& di
     mount_ = MountRotation::fromPanTilt(panTilt_);
 }
 
-bool ScanProcessor::sizeLineArrays(std::uint32_t shots, std::uint64_t samples,
-                                   std::uint32_t readings) {
+bool ScanProcessor::sizeLineArrays(std::uint32_t pulses, std::uint64_t samples,
+                                   std::uint32_t points) {
     try {
         if (waveforms_.size() < samples) waveforms_.resize(samples);
-        const std::size_t n = std::max(shots, readings);
-        for (auto* v : {&range_, &position_, &azimuth_}) {
-            if (v->size() < n) v->resize(n);
+        for (auto* v : {&range_, &position_}) {
+            if (v->size() < pulses) v->resize(pulses);
         }
         for (auto* v : {&horPos_, &amplitude_, &snr_}) {
-            if (v->size() < n) v->resize(n);
+            if (v->size() < pulses) v->resize(pulses);
         }
         for (auto* v : {&valid_, &saturated_}) {
-            if (v->size() < n) v->resize(n);
+            if (v->size() < pulses) v->resize(pulses);
         }
-        if (shotPoints_.size() < n) shotPoints_.resize(n);
-        if (shotWords_.size() < n) shotWords_.resize(n);
+        if (shotWords_.size() < pulses) shotWords_.resize(pulses);
+        if (isPeakKind()) {
+            for (auto& v : peak_)
+                if (v.size() < pulses) v.resize(pulses);
+        }
+        for (auto* v : {&azimuth_, &elevation_}) {
+            if (v->size() < points) v->resize(points);
+        }
+        if (shotPoints_.size() < points) shotPoints_.resize(points);
+        if (extras_.size() < points) extras_.resize(points);
+        if (pointValid_.size() < points) pointValid_.resize(points);
     } catch (const std::bad_alloc&) {
         sink_.report(formatMessage("ERROR, Processing, allocating line buffers (%u shots of %u "
                                    "samples)!",
-                                   shots, static_cast<unsigned>(samples / (shots ? shots : 1))));
+                                   pulses, static_cast<unsigned>(samples / (pulses ? pulses : 1))));
         return false;
     }
     // Shots beyond the record's azimuth readings (more pulses than W) have no reading of their
@@ -102,21 +113,20 @@ bool ScanProcessor::sizeLineArrays(std::uint32_t shots, std::uint64_t samples,
 bool ScanProcessor::openFile(const std::filesystem::path& path) {
     if (!reader_.open(path)) return false;
     const ScanGeometry g = reader_.geometry();
-    if (reader_.layoutOf() == RecordLayout::Peak) {
-        sink_.report(
-            formatMessage("ERROR, Processing, a peak file holds no waveforms: %s", path.c_str()));
-        reader_.close();
-        return false;
-    }
-    if (g.isStare()) {
-        sink_.report(formatMessage("ERROR, Processing, Stop and Stare scans are not processed "
-                                   "into points: %s",
+    kind_ = reader_.recordKind();
+    const bool stare = kind_ == RecordKind::Stare || kind_ == RecordKind::PeakStare;
+    if (stare && g.pulsesPerRecord == 0) {
+        sink_.report(formatMessage("ERROR, Processing, a Stop and Stare file with no pulses per "
+                                   "position: %s",
                                    path.c_str()));
         reader_.close();
         return false;
     }
+    // Stare files hold one record per position, W to a line.
     const std::uint64_t records = reader_.recordCount();
-    if (records == 0) {
+    const std::uint64_t completeLines =
+        stare ? (g.shotsPerLine ? records / g.shotsPerLine : 0) : records;
+    if (completeLines == 0) {
         sink_.report(
             formatMessage("ERROR, Processing, no complete scan line in file: %s", path.c_str()));
         reader_.close();
@@ -135,15 +145,26 @@ bool ScanProcessor::openFile(const std::filesystem::path& path) {
     reader_.copyHeader(scanner, digitizer, processing, environment, calibration, panTilt, attitude);
     copyHeader(scanner, digitizer, processing, environment, calibration, panTilt, attitude);
 
-    // A bowtie sweep holds four times the scanner's shots per line; a line record P pulses and
-    // W azimuth readings. A file cut short ends at its last complete line.
-    const std::uint32_t shots = g.isBowtie() ? g.bowtiePulses() : g.pulsesPerRecord;
-    const std::uint32_t readings = g.isBowtie() ? g.bowtiePulses() : g.shotsPerLine;
-    shotsPerLine_ = shots;
-    lines_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(g.lines, records));
-    settings_.setShotsPerLine(shots);
+    // Points per line: a line record's P pulses (W azimuth readings), a bowtie sweep's 4W
+    // pulses, a stare line's W positions. Stare lines go through the workers in batches of whole
+    // positions, so that a line of many long waveforms never has to be held at once.
+    const std::uint32_t p = g.pulsesPerRecord;
+    std::uint32_t points = p, pulses = p, readings = std::max<std::uint32_t>(p, g.shotsPerLine);
+    pulsesPerPoint_ = 0;
+    if (g.isBowtie() && kind_ == RecordKind::Bowtie) {
+        points = pulses = readings = g.bowtiePulses();
+    } else if (stare) {
+        points = readings = g.shotsPerLine;
+        pulsesPerPoint_ = p;
+        batchPoints_ = std::clamp<std::uint32_t>(kStareBatchPulses / p, 1, points);
+        pulses = batchPoints_ * p;
+    }
+    shotsPerLine_ = points;
+    lines_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(g.lines, completeLines));
+    settings_.setShotsPerLine(points);
     settings_.setLines(lines_);
-    if (!sizeLineArrays(shots, static_cast<std::uint64_t>(shots) * g.samplesPerPulse, readings)) {
+    const std::uint64_t samples = isPeakKind() ? 0 : std::uint64_t{pulses} * g.samplesPerPulse;
+    if (!sizeLineArrays(std::max(pulses, readings), samples, readings)) {
         reader_.close();
         return false;
     }
@@ -198,13 +219,6 @@ void ScanProcessor::clearShots(std::uint32_t shots) {
     std::fill_n(saturated_.begin(), shots, std::uint8_t{0});
 }
 
-void ScanProcessor::applyThreshold(std::uint32_t shots) {
-    // A shot stays when its SNR reaches the threshold.
-    const double threshold = settings_.snrThreshold();
-    for (std::uint32_t s = 0; s < shots; ++s)
-        if (threshold > snr_[s]) valid_[s] = 0;
-}
-
 LineJob ScanProcessor::lineJob(std::uint32_t samplesPerWaveform) {
     LineJob job;
     job.waveforms = waveforms_.data();
@@ -216,62 +230,124 @@ LineJob ScanProcessor::lineJob(std::uint32_t samplesPerWaveform) {
     return job;
 }
 
-bool ScanProcessor::processLine(std::uint32_t line) {
-    const std::uint32_t shots = shotsPerLine_;
-    const std::uint32_t samples = digitizer_.samplesPerPulse();
-    if (!reader_.isOpen() || shots == 0 || line >= lines_) return false;
-    clearShots(shots);
-    float elevation = 0.0f;
-    if (!reader_.readLineShots(line, azimuth_, std::span(horPos_.data(), shots),
-                               std::span(shotWords_.data(), shots), elevation))
-        return false;
+LinePlacement ScanProcessor::placement(std::uint32_t firstPoint) {
+    LinePlacement place;
+    place.snrThreshold = settings_.snrThreshold();
+    place.azimuth = azimuth_.data() + firstPoint;
+    place.waterIndex = processing_.refractiveIndex();
+    place.calibration = &calibration_;
+    place.mount = &mount_;
+    place.points = shotPoints_.data() + firstPoint;
+    place.extras = extras_.data() + firstPoint;
+    place.valid = pulsesPerPoint_ ? pointValid_.data() + firstPoint : valid_.data();
+    place.pulsesPerPoint = pulsesPerPoint_;
+    place.firstPoint = firstPoint;
+    return place;
+}
 
-    // The workers read the samples of their own shots and place their points, so that only the
-    // hand-over and the commit in shot order are left to this thread.
-    const LinePlacement placement{settings_.snrThreshold(),
-                                  azimuth_.data(),
-                                  elevationDegrees(elevation, calibration_),
-                                  processing_.refractiveIndex(),
-                                  &calibration_,
-                                  &mount_,
-                                  shotPoints_.data()};
-    LineJob job = lineJob(samples);
-    job.source = &reader_;
-    job.record = line;
-    job.placement = &placement;
-    // Contiguous shares: worker k takes shots [k S / n, (k + 1) S / n).
+void ScanProcessor::runOnWorkers(LineJob job, std::uint32_t units) {
+    // Contiguous shares: worker k takes units [k U / n, (k + 1) U / n).
     const std::uint64_t n = workers_.size();
     std::array<bool, kWorkerLimit> started{};
     for (std::uint64_t k = 0; k < n; ++k) {
-        job.first = static_cast<std::uint32_t>(shots * k / n);
-        job.end = static_cast<std::uint32_t>(shots * (k + 1) / n);
+        job.first = static_cast<std::uint32_t>(units * k / n);
+        job.end = static_cast<std::uint32_t>(units * (k + 1) / n);
         if (job.first == job.end) continue;
         workers_[k]->startJob(job);
         started[k] = true;
     }
     for (std::uint64_t k = 0; k < n; ++k)
         if (started[k]) workers_[k]->waitDone();
-
-    lineToPoints(line);
-    return true;
 }
 
-bool ScanProcessor::processBowtieLine(std::uint32_t line) {
-    const std::uint32_t shots = shotsPerLine_;
+bool ScanProcessor::processLine(std::uint32_t line) {
+    const std::uint32_t points = shotsPerLine_;
     const std::uint32_t samples = digitizer_.samplesPerPulse();
-    if (!reader_.isOpen() || shots == 0 || line >= lines_) return false;
-    clearShots(shots);
-    std::array<std::uint8_t, 14> reserved{};
-    if (!reader_.readBowtieRecord(
-            line, std::span(waveforms_.data(), static_cast<std::size_t>(shots) * samples),
-            std::span(horPos_.data(), shots), std::span(shotWords_.data(), shots), reserved))
-        return false;
-    LineJob job = lineJob(samples);
-    job.first = 0;
-    job.end = shots;
-    for (std::uint32_t s = 0; s < shots; ++s) takeShot(mainProcessor_, settings_, job, s);
-    applyThreshold(shots);
-    // Bowtie sweeps make no points.
+    if (!reader_.isOpen() || points == 0 || line >= lines_) return false;
+    switch (kind_) {
+    case RecordKind::Line:
+    case RecordKind::Bowtie: {
+        clearShots(points);
+        float elevation = 0.0f;
+        const bool read =
+            kind_ == RecordKind::Line
+                ? reader_.readLineShots(line, azimuth_, std::span(horPos_.data(), points),
+                                        std::span(shotWords_.data(), points), elevation)
+                : reader_.readBowtieShots(line, azimuth_, elevation_, horPos_, shotWords_);
+        if (!read) return false;
+        // The workers read the samples of their own shots and place their points, so that only
+        // the hand-over and the commit in shot order are left to this thread.
+        LinePlacement place = placement(0);
+        if (kind_ == RecordKind::Line)
+            place.elevationDeg = elevationDegrees(elevation, calibration_);
+        else
+            place.elevation = elevation_.data(); // every pulse of a sweep has its own
+        LineJob job = lineJob(samples);
+        job.source = &reader_;
+        job.record = line;
+        job.placement = &place;
+        runOnWorkers(job, points);
+        break;
+    }
+    case RecordKind::Stare:
+        for (std::uint32_t c0 = 0; c0 < points; c0 += batchPoints_) {
+            const std::uint32_t batch = std::min(batchPoints_, points - c0);
+            clearShots(batch * pulsesPerPoint_);
+            LinePlacement place = placement(c0);
+            place.elevation = elevation_.data() + c0;
+            LineJob job = lineJob(samples);
+            job.source = &reader_;
+            job.record = std::uint64_t{line} * points + c0;
+            job.words = shotWords_.data();
+            job.positionAzimuth = azimuth_.data() + c0;
+            job.positionElevation = elevation_.data() + c0;
+            job.placement = &place;
+            runOnWorkers(job, batch);
+        }
+        break;
+    case RecordKind::PeakLine: {
+        clearShots(points);
+        float elevation = 0.0f;
+        auto& v = peak_;
+        if (!reader_.readPeakLine(line, elevation, azimuth_, v[0], v[1], v[2], v[3])) return false;
+        // No waveform to process: the ranges follow from the stored positions on this thread.
+        const PeakValues values{v[0].data(), v[1].data(), v[2].data(), v[3].data()};
+        const LineArrays out = arrays();
+        for (std::uint32_t s = 0; s < points; ++s)
+            takePeak(mainProcessor_, settings_, values, temperatures_.first, temperatures_.second,
+                     out, s);
+        LinePlacement place = placement(0);
+        place.elevationDeg = elevationDegrees(elevation, calibration_);
+        placeShots(place, out, 0, points);
+        break;
+    }
+    case RecordKind::PeakStare: {
+        const std::uint32_t p = pulsesPerPoint_;
+        for (std::uint32_t c0 = 0; c0 < points; c0 += batchPoints_) {
+            const std::uint32_t batch = std::min(batchPoints_, points - c0);
+            clearShots(batch * p);
+            auto& v = peak_;
+            for (std::uint32_t i = 0; i < batch; ++i) {
+                const auto at = [&](std::vector<double>& a) {
+                    return std::span(a).subspan(i * p, p);
+                };
+                if (!reader_.readPeakStare(c0 + i, line, azimuth_[c0 + i], elevation_[c0 + i],
+                                           at(v[0]), at(v[1]), at(v[2]), at(v[3])))
+                    return false;
+            }
+            const PeakValues values{v[0].data(), v[1].data(), v[2].data(), v[3].data()};
+            const LineArrays out = arrays();
+            for (std::uint32_t s = 0; s < batch * p; ++s)
+                takePeak(mainProcessor_, settings_, values, temperatures_.first,
+                         temperatures_.second, out, s);
+            LinePlacement place = placement(c0);
+            place.elevation = elevation_.data() + c0;
+            placeShots(place, out, 0, batch);
+        }
+        break;
+    }
+    }
+    lineToPoints(line, pulsesPerPoint_ ? pointValid_.data() : valid_.data());
     return true;
 }
 
@@ -293,15 +369,15 @@ void ScanProcessor::centroidToView(std::uint32_t layer) {
     if (store_.centroid(layer, x, y, z)) notifier_.setTarget(x, y, z);
 }
 
-void ScanProcessor::lineToPoints(std::uint32_t line) {
+void ScanProcessor::lineToPoints(std::uint32_t line, const std::uint8_t* valid) {
     const std::uint32_t layer = currentLayer_;
     for (std::uint32_t s = 0; s < shotsPerLine_; ++s) {
-        if (!valid_[s]) continue;
+        if (!valid[s]) continue;
         CloudPoint& p = store_.nextSlot(layer);
         p = shotPoints_[s];
         p.sequence = pointCounter_++;
         p.line = static_cast<std::uint16_t>(line);
-        store_.nextExtra(layer) = PointExtra{s, 0.0f, 1, 1, 1};
+        store_.nextExtra(layer) = extras_[s];
         store_.addStatistics(layer, p.saturated != 0, p.range, p.amplitude, p.snr, p);
         store_.commit(layer);
     }

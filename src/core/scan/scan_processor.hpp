@@ -62,11 +62,11 @@ public:
     // temperatures read. False (with a message) when the file cannot be opened or processed.
     bool openFile(const std::filesystem::path& path);
     void closeFile() { reader_.close(); }
-    // Waveforms of one line on the workers, gate and threshold, points. True unless the line
-    // could not be read.
+    // One line of the open file into points: the waveforms of a line record, a bowtie sweep or
+    // a stare line's positions on the workers, or a peak line's stored returns; then gate,
+    // threshold and points (see LinePlacement for how a stare position becomes one point).
+    // True unless the line could not be read.
     bool processLine(std::uint32_t line);
-    // A Moving Bowtie sweep: processed on the engine's own processor, no points are made.
-    bool processBowtieLine(std::uint32_t line);
     // Points from the peak records of an open 3DC file; no gate or threshold is applied.
     bool rebuildFromCloudFile(CloudFile& file);
     // Points from the records of an open LAS file.
@@ -95,7 +95,7 @@ public:
     // ---- state of the open file ----
     std::uint32_t shotsPerLine() const { return shotsPerLine_; }
     std::uint32_t lines() const { return lines_; }
-    bool isBowtie() const { return scanner_.scanType() == kScanTypeMovingBowtie; }
+    RecordKind recordKind() const { return kind_; }
     std::uint32_t currentLayer() const { return currentLayer_; }
     std::uint32_t pointCounter() const { return pointCounter_; }
     std::uint32_t layerLines(std::uint32_t layer) const { return layerLines_[layer]; }
@@ -122,13 +122,20 @@ public:
     bool valid(std::uint32_t s) const { return valid_[s] != 0; }
 
 private:
-    bool sizeLineArrays(std::uint32_t shots, std::uint64_t samples, std::uint32_t readings);
+    // Pulse arrays for `pulses`, waveforms for `samples`, point arrays for `points`.
+    bool sizeLineArrays(std::uint32_t pulses, std::uint64_t samples, std::uint32_t points);
     void clearShots(std::uint32_t shots);
-    void applyThreshold(std::uint32_t shots);
+    bool isPeakKind() const {
+        return kind_ == RecordKind::PeakLine || kind_ == RecordKind::PeakStare;
+    }
+    // How the points from `firstPoint` on are placed.
+    LinePlacement placement(std::uint32_t firstPoint);
+    // The job on the workers, units [0, units) in contiguous shares.
+    void runOnWorkers(LineJob job, std::uint32_t units);
     // The current line's points: the ones the workers placed (scan geometry with the water
     // index of the file) go into the layer in shot order with their sequence numbers, then the
     // end-of-line steps (range window from the observed extent, 1-second refresh).
-    void lineToPoints(std::uint32_t line);
+    void lineToPoints(std::uint32_t line, const std::uint8_t* valid);
     void endOfLayer(std::uint32_t layer);
     void copyHeader(const ScannerCfg&, const DigitizerCfg&, const ProcessingCfg&, const EnvCfg&,
                     const CalibrationCfg&, const PanTiltCfg&, const AttitudeBlock&);
@@ -154,7 +161,14 @@ private:
     std::vector<double> snr_;
     std::vector<std::uint8_t> saturated_;
     std::vector<float> azimuth_;
-    std::vector<CloudPoint> shotPoints_; // the placed point of each shot of the current line
+    std::vector<float> elevation_;            // per point readings of bowtie sweeps and stare lines
+    std::vector<CloudPoint> shotPoints_;      // the placed point of each point of the current line
+    std::vector<PointExtra> extras_;          // and its side record
+    std::vector<std::uint8_t> pointValid_;    // stare lines: the positions that made a point
+    std::array<std::vector<double>, 4> peak_; // peak files: the four values of each pulse
+    RecordKind kind_ = RecordKind::Line;
+    std::uint32_t pulsesPerPoint_ = 0; // stare: P pulses per position; else 0 (a shot a point)
+    std::uint32_t batchPoints_ = 1;    // stare positions handed to the workers at once
     LaserScanSettings settings_ = LaserScanSettings::defaults();
 
     ScannerCfg scanner_;

@@ -1,5 +1,10 @@
 #include "core/scan/scan_worker.hpp"
 
+#include "core/waveform/constants.hpp"
+
+#include <cmath>
+#include <vector>
+
 namespace quarv {
 
 void takeShot(WaveformProcessor& processor, const LaserScanSettings& settings, const LineJob& job,
@@ -28,31 +33,120 @@ void takeShot(WaveformProcessor& processor, const LaserScanSettings& settings, c
     }
 }
 
+void takePeak(WaveformProcessor& processor, const LaserScanSettings& settings,
+              const PeakValues& values, double tempA, double tempB, const LineArrays& out,
+              std::uint32_t s) {
+    double position = values.position[s];
+    const double horPos = values.horPos[s], amplitude = values.amplitude[s], snr = values.snr[s];
+    if (position == 0.0 && amplitude == 0.0) return; // the instrument found no return
+    if (!std::isfinite(position) || !std::isfinite(horPos) || !std::isfinite(amplitude) ||
+        !std::isfinite(snr) || position < 0.0 || amplitude < 0.0)
+        return;
+    float range = 0.0f;
+    processor.rangeFromPosition(position, range, horPos, tempA, tempB);
+    if (!std::isfinite(range)) return;
+    if (settings.rangeGate() != 0 &&
+        !(settings.rangeMin() <= range && range <= settings.rangeMax()))
+        return;
+    out.range[s] = range;
+    out.position[s] = static_cast<float>(position);
+    out.snr[s] = snr;
+    out.saturated[s] = amplitude >= SATURATION_LEVEL ? 1 : 0;
+    out.amplitude[s] = amplitude;
+    out.valid[s] = 1;
+}
+
+namespace {
+
+// A shot's or a position's point from its range and angles.
+CloudPoint& place(const LinePlacement& place, std::uint32_t i, float range) {
+    const double elDeg = place.elevation ? elevationDegrees(place.elevation[i], *place.calibration)
+                                         : place.elevationDeg;
+    CloudPoint& p = place.points[i];
+    p = CloudPoint{};
+    placeShot(p, place.azimuth[i], elDeg, range, *place.calibration, *place.mount,
+              place.waterIndex);
+    p.valid = 1;
+    return p;
+}
+
+} // namespace
+
+void placeShots(const LinePlacement& place, const LineArrays& o, std::uint32_t first,
+                std::uint32_t end) {
+    const std::uint32_t perPoint = place.pulsesPerPoint;
+    // A shot stays when its SNR reaches the threshold.
+    const std::uint32_t shotsFrom = perPoint ? first * perPoint : first;
+    const std::uint32_t shotsTo = perPoint ? end * perPoint : end;
+    for (std::uint32_t s = shotsFrom; s < shotsTo; ++s)
+        if (place.snrThreshold > o.snr[s]) o.valid[s] = 0;
+    if (perPoint == 0) {
+        for (std::uint32_t s = first; s < end; ++s) {
+            if (!o.valid[s]) continue;
+            CloudPoint& p = quarv::place(place, s, o.range[s]);
+            p.amplitude = static_cast<float>(o.amplitude[s]);
+            p.snr = static_cast<float>(o.snr[s]);
+            p.saturated = o.saturated[s];
+            p.peakPosition = o.position[s];
+            place.extras[s] = PointExtra{place.firstPoint + s, 0.0f, 1, 1, 1};
+        }
+        return;
+    }
+    for (std::uint32_t i = first; i < end; ++i) {
+        place.valid[i] = 0;
+        std::uint32_t used = 0, strongest = 0;
+        double sumRange = 0, sumPosition = 0;
+        std::uint8_t saturated = 0;
+        for (std::uint32_t s = i * perPoint; s < (i + 1) * perPoint; ++s) {
+            if (!o.valid[s]) continue;
+            if (used == 0 || o.amplitude[s] > o.amplitude[strongest]) strongest = s;
+            ++used;
+            sumRange += o.range[s];
+            sumPosition += o.position[s];
+            saturated |= o.saturated[s];
+        }
+        if (used == 0) continue;
+        const double meanRange = sumRange / used;
+        // The spread of the ranges the point averages (n - 1 in the divisor: a sample of the
+        // position's true range), 0 for a single pulse.
+        double squares = 0;
+        for (std::uint32_t s = i * perPoint; s < (i + 1) * perPoint; ++s)
+            if (o.valid[s]) squares += (o.range[s] - meanRange) * (o.range[s] - meanRange);
+        const double deviation = used > 1 ? std::sqrt(squares / (used - 1)) : 0.0;
+        CloudPoint& p = quarv::place(place, i, static_cast<float>(meanRange));
+        p.amplitude = static_cast<float>(o.amplitude[strongest]);
+        p.snr = static_cast<float>(o.snr[strongest]);
+        p.saturated = saturated;
+        p.peakPosition = static_cast<float>(sumPosition / used);
+        place.extras[i] = PointExtra{place.firstPoint + i, static_cast<float>(deviation),
+                                     static_cast<std::uint16_t>(used), 1, 1};
+        place.valid[i] = 1;
+    }
+}
+
 void runJob(WaveformProcessor& processor, const LaserScanSettings& settings, const LineJob& job) {
     const std::size_t n = job.samplesPerWaveform;
-    if (job.source) {
-        const std::span share(job.waveforms + std::size_t(job.first) * n,
-                              std::size_t(job.end - job.first) * n);
-        job.source->readLineSamples(job.record, job.first, job.end, share);
-    }
-    for (std::uint32_t s = job.first; s < job.end; ++s) takeShot(processor, settings, job, s);
     const LinePlacement* place = job.placement;
-    if (!place) return;
-    const LineArrays& o = job.out;
-    for (std::uint32_t s = job.first; s < job.end; ++s) {
-        // A shot stays when its SNR reaches the threshold.
-        if (place->snrThreshold > o.snr[s]) o.valid[s] = 0;
-        if (!o.valid[s]) continue;
-        CloudPoint& p = place->points[s];
-        p = CloudPoint{};
-        placeShot(p, place->azimuth[s], place->elevationDeg, o.range[s], *place->calibration,
-                  *place->mount, place->waterIndex);
-        p.amplitude = static_cast<float>(o.amplitude[s]);
-        p.snr = static_cast<float>(o.snr[s]);
-        p.saturated = o.saturated[s];
-        p.valid = 1;
-        p.peakPosition = o.position[s];
+    const std::uint32_t perPoint = place ? place->pulsesPerPoint : 0;
+    // For Stop and Stare the job's range is positions; its shots are their pulses.
+    const std::uint32_t first = perPoint ? job.first * perPoint : job.first;
+    const std::uint32_t end = perPoint ? job.end * perPoint : job.end;
+    if (job.source && perPoint) {
+        std::vector<std::uint8_t> scratch;
+        for (std::uint32_t i = job.first; i < job.end; ++i) {
+            const std::size_t s = std::size_t(i) * perPoint;
+            job.source->readStareShots(
+                job.record + i, job.positionAzimuth[i], job.positionElevation[i],
+                std::span(job.horPos + s, perPoint), std::span(job.words + s, perPoint), scratch);
+            job.source->readPulseSamples(job.record + i, 0, perPoint,
+                                         std::span(job.waveforms + s * n, perPoint * n));
+        }
+    } else if (job.source) {
+        const std::span share(job.waveforms + std::size_t(first) * n, std::size_t(end - first) * n);
+        job.source->readPulseSamples(job.record, first, end, share);
     }
+    for (std::uint32_t s = first; s < end; ++s) takeShot(processor, settings, job, s);
+    if (place) placeShots(*place, job.out, job.first, job.end);
 }
 
 ScanWorker::ScanWorker(const ConfigRoot& root, MessageSink& sink) : processor_(root, sink) {

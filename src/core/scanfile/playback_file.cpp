@@ -221,32 +221,95 @@ bool PlaybackFile::readLineShots(std::uint32_t record, std::span<float> azimuthO
     return true;
 }
 
-bool PlaybackFile::readLineSamples(std::uint32_t record, std::uint32_t first, std::uint32_t end,
-                                   std::span<std::int16_t> out) const {
+bool PlaybackFile::readPulseSamples(std::uint64_t record, std::uint32_t first, std::uint32_t end,
+                                    std::span<std::int16_t> out) const {
     const std::size_t n = geometry_.samplesPerPulse;
-    if (fd_ < 0 || first > end || end > geometry_.pulsesPerRecord ||
-        out.size() < std::size_t(end - first) * n)
+    const RecordKind kind = recordKind();
+    std::uint64_t samplesAt = 0;
+    std::uint32_t pulses = geometry_.pulsesPerRecord;
+    if (kind == RecordKind::Line) {
+        samplesAt = lineRecordOffsets(geometry_).samples;
+    } else if (kind == RecordKind::Stare) {
+        samplesAt = stareRecordOffsets(geometry_).samples;
+    } else if (kind == RecordKind::Bowtie) {
+        samplesAt = bowtieRecordOffsets(geometry_).samples;
+        pulses = geometry_.bowtiePulses();
+    } else {
+        return false; // peak records hold no samples
+    }
+    if (fd_ < 0 || first > end || end > pulses || out.size() < std::size_t(end - first) * n)
         return false;
-    const std::uint64_t start = recordOffset(recordSize(), record) +
-                                lineRecordOffsets(geometry_).samples +
+    const std::uint64_t start = recordOffset(recordSize(), record) + samplesAt +
                                 std::uint64_t(first) * n * sizeof(std::int16_t);
     if (start >= fileSize_) return true;
     // Whole samples only, as far as the file goes.
     const std::uint64_t want =
         std::min<std::uint64_t>(std::uint64_t(end - first) * n, (fileSize_ - start) / 2) * 2;
     auto* bytes = reinterpret_cast<std::uint8_t*>(out.data());
-    std::uint64_t done = 0;
-    while (done < want) {
-        const ssize_t got =
-            ::pread(fd_, bytes + done, std::size_t(want - done), off_t(start + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += std::uint64_t(got);
-    }
+    const std::uint64_t done = preadFully(bytes, want, start);
     if constexpr (std::endian::native == std::endian::big) {
         for (std::uint64_t i = 0; i < done / 2; ++i)
             out[i] = static_cast<std::int16_t>(le::u16(bytes + 2 * i));
     }
+    return true;
+}
+
+std::uint64_t PlaybackFile::preadFully(std::uint8_t* out, std::uint64_t bytes,
+                                       std::uint64_t offset) const {
+    std::uint64_t done = 0;
+    while (done < bytes) {
+        const ssize_t got =
+            ::pread(fd_, out + done, std::size_t(bytes - done), off_t(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += std::uint64_t(got);
+    }
+    return done;
+}
+
+bool PlaybackFile::readStareShots(std::uint64_t record, float& azimuthOut, float& elevationOut,
+                                  std::span<double> horPosOut, std::span<std::uint32_t> wordsOut,
+                                  std::vector<std::uint8_t>& scratch) const {
+    const std::size_t p = geometry_.pulsesPerRecord;
+    if (fd_ < 0 || recordKind() != RecordKind::Stare || horPosOut.size() < p || wordsOut.size() < p)
+        return false;
+    const StareRecordOffsets off = stareRecordOffsets(geometry_);
+    const std::uint64_t base = recordOffset(recordSize(), record);
+    const std::size_t length = std::size_t(off.samples - off.azimuth);
+    if (scratch.size() < length) scratch.resize(length);
+    const std::uint64_t start = base + off.azimuth;
+    const std::uint64_t got =
+        start < fileSize_
+            ? preadFully(scratch.data(), std::min<std::uint64_t>(length, fileSize_ - start), start)
+            : 0;
+    // Whole values only: each field is taken when all of its bytes were read.
+    const auto at = [&](std::uint64_t field, std::size_t size) -> const std::uint8_t* {
+        const std::uint64_t from = field - off.azimuth;
+        return from + size <= got ? scratch.data() + from : nullptr;
+    };
+    if (const auto* v = at(off.azimuth, 4)) azimuthOut = le::load<float>(v);
+    if (const auto* v = at(off.elevation, 4)) elevationOut = le::load<float>(v);
+    for (std::size_t i = 0; i < p; ++i)
+        if (const auto* v = at(off.horPos + 8 * i, 8)) horPosOut[i] = le::load<double>(v);
+    for (std::size_t i = 0; i < p; ++i)
+        if (const auto* v = at(off.words + 4 * i, 4)) wordsOut[i] = le::load<std::uint32_t>(v);
+    return true;
+}
+
+bool PlaybackFile::readBowtieShots(std::uint32_t record, std::span<float> azimuthOut,
+                                   std::span<float> elevationOut, std::span<double> horPosOut,
+                                   std::span<std::uint32_t> wordsOut) {
+    if (!requireOpen()) return false;
+    const std::size_t q = geometry_.bowtiePulses();
+    if (azimuthOut.size() < q || elevationOut.size() < q || horPosOut.size() < q ||
+        wordsOut.size() < q)
+        return false;
+    const std::uint64_t base = recordOffset(recordSize(), record);
+    const BowtieRecordOffsets off = bowtieRecordOffsets(geometry_);
+    readArray(base + off.azimuth, azimuthOut.first(q));
+    readArray(base + off.elevation, elevationOut.first(q));
+    readArray(base + off.horPos, horPosOut.first(q));
+    readArray(base + off.words, wordsOut.first(q));
     return true;
 }
 

@@ -96,13 +96,28 @@ public:
     bool readLineShots(std::uint32_t record, std::span<float> azimuthOut,
                        std::span<double> horPosOut, std::span<std::uint32_t> wordsOut,
                        float& elevationOut);
-    // The samples of pulses [first, end) of line record k into out, N per pulse. It uses nothing
-    // of the reader but the open descriptor and the header, so the workers of a line may each
-    // read their own pulses at the same time. The bytes go from the file straight into out (no
-    // bounce buffer); a record cut short fills out as far as the file goes. False without
+    // The samples of pulses [first, end) of record k of a waveform file into out, N per pulse:
+    // a line record's P pulses, a bowtie sweep's 4W or a stare position's P (record l W + c). It
+    // uses nothing of the reader but the open descriptor and the header, so the workers of a line
+    // may each read their own pulses at the same time. The bytes go from the file straight into
+    // out (no bounce buffer); a record cut short fills out as far as the file goes. False without
     // reading when no file is open, the pulses lie outside the record or out is too short.
+    bool readPulseSamples(std::uint64_t record, std::uint32_t first, std::uint32_t end,
+                          std::span<std::int16_t> out) const;
     bool readLineSamples(std::uint32_t record, std::uint32_t first, std::uint32_t end,
-                         std::span<std::int16_t> out) const;
+                         std::span<std::int16_t> out) const {
+        return readPulseSamples(record, first, end, out);
+    }
+    // Everything of stare record k but the samples: azimuth, elevation, P positions and P words,
+    // with one positioned read into the caller's scratch, so that workers may read their own
+    // positions at the same time. Values the file does not hold keep what they were.
+    bool readStareShots(std::uint64_t record, float& azimuthOut, float& elevationOut,
+                        std::span<double> horPosOut, std::span<std::uint32_t> wordsOut,
+                        std::vector<std::uint8_t>& scratch) const;
+    // Everything of bowtie record k but the samples: 4W azimuths, elevations, positions, words.
+    bool readBowtieShots(std::uint32_t record, std::span<float> azimuthOut,
+                         std::span<float> elevationOut, std::span<double> horPosOut,
+                         std::span<std::uint32_t> wordsOut);
     // Whole bowtie record: the prefix's 14 reserved bytes out, 4W azimuths and elevations into
     // azimuth()/elevation(), 4W positions, 4W words and 4W·N samples out.
     bool readBowtieRecord(std::uint32_t record, std::span<std::int16_t> samples,
@@ -144,6 +159,9 @@ private:
     bool requireOpen();
     bool refuse(const std::string& message, int fd);
     std::uint64_t stareIndex(std::uint32_t line, std::uint32_t column) const;
+    // Positioned reads of `bytes` bytes at `offset` until done, the end of the file or an error;
+    // returns the bytes read. Safe from several threads at once.
+    std::uint64_t preadFully(std::uint8_t* out, std::uint64_t bytes, std::uint64_t offset) const;
 
     // Reads `count` little-endian values of T at `offset` into out[0..): as many whole values as
     // the file holds, at most out.size(); returns how many were stored.

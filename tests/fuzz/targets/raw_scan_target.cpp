@@ -31,6 +31,11 @@ bool sameBits(double a, double b) {
     return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
+// Element by element, NaNs included.
+bool sameBytes(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
 // The records worth reading: the first two, the last complete one, the first one beyond the
 // end, and one far beyond any file.
 std::vector<std::uint32_t> recordsToRead(std::uint64_t complete) {
@@ -131,6 +136,18 @@ void bowtieReads(PlaybackFile& reader, std::uint32_t k) {
         if (q > 0)
             require(std::equal(pulse.begin(), pulse.end(), samples.begin() + (q - 1) * n),
                     "samples of the last sweep pulse: readBowtiePulse and readBowtieRecord agree");
+        // The engine's split reads: the sweep's shots on one thread, the samples by the workers.
+        std::vector<float> az(q, 0.0f), el(q, 0.0f);
+        std::vector<double> hp(q, 0.0);
+        std::vector<std::uint32_t> wd(q, 0u);
+        std::vector<std::int16_t> split(q * n, kSentinel);
+        require(reader.readBowtieShots(k, az, el, hp, wd), "readBowtieShots");
+        const bool sweep = reader.recordKind() == RecordKind::Bowtie;
+        require(reader.readPulseSamples(k, 0, static_cast<std::uint32_t>(q), split) == sweep,
+                "readPulseSamples reads the samples of a bowtie file");
+        if (sweep)
+            require(split == samples && sameBytes(hp, horPosAll) && wd == words,
+                    "the split reads of a sweep agree with readBowtieRecord");
     }
 }
 
@@ -158,6 +175,24 @@ void stareReads(PlaybackFile& reader, std::uint32_t line) {
                     "a stare position beyond the file leaves the outputs as they were");
         require(reader.readPeakStare(column, line, azimuth, elevation, a, b, c, d),
                 "readPeakStare");
+        if (reader.recordKind() != RecordKind::Stare || column >= w || beyond) continue;
+        // The engine's split reads of a position agree with the whole-record read.
+        require(reader.readStarePosition(line, column, azimuth, elevation, horPos, words, samples),
+                "readStarePosition");
+        std::vector<std::int16_t> split(p * n, kSentinel);
+        std::vector<double> hp(p, 0.0);
+        std::vector<std::uint32_t> wd(p, 0u);
+        std::vector<std::uint8_t> scratch;
+        float az = 0, el = 0;
+        const std::uint64_t record = std::uint64_t{line} * w + column;
+        require(reader.readStareShots(record, az, el, hp, wd, scratch) &&
+                    reader.readPulseSamples(record, 0, static_cast<std::uint32_t>(p), split),
+                "the split reads of a stare position");
+        const std::uint64_t end = recordOffset(reader.recordSize(), record + 1);
+        if (end <= reader.fileSize())
+            require(split == samples && sameBytes(hp, horPos) && wd == words &&
+                        sameBits(az, azimuth) && sameBits(el, elevation),
+                    "the split reads of a complete stare position agree with readStarePosition");
     }
 }
 
