@@ -80,28 +80,15 @@ bool readLineWaveforms(PlaybackFile& reader, std::uint32_t line, std::span<std::
                        MessageSink& sink) {
     if (reader.isOpen() && refuseKind(reader, false, sink)) return false;
     const LineShape s = lineShapeOf(reader);
-    const std::size_t perShot = std::size_t{s.pulses} * s.samples;
-    if (!lineReadable(reader, line, s.shots * perShot, {out.size()}, sink)) return false;
-    switch (s.kind) {
-    case RecordKind::Line:
-        return reader.readLineSamples(line, 0, s.shots, out);
-    case RecordKind::Bowtie: {
-        std::vector<double> horPos(s.shots);
-        std::vector<std::uint32_t> words(s.shots);
-        std::array<std::uint8_t, 14> reserved{};
-        return reader.readBowtieRecord(line, out, horPos, words, reserved);
-    }
-    default: {
-        std::vector<double> horPos(s.pulses);
-        std::vector<std::uint32_t> words(s.pulses);
-        float azimuth = 0, elevation = 0;
-        for (std::uint32_t c = 0; c < s.shots; ++c)
-            if (!reader.readStarePosition(line, c, azimuth, elevation, horPos, words,
-                                          out.subspan(c * perShot, perShot)))
-                return false;
-        return true;
-    }
-    }
+    if (!lineReadable(reader, line, s.values() * s.samples, {out.size()}, sink)) return false;
+    if (s.kind != RecordKind::Stare) return reader.readPulseSamples(line, 0, s.shots, out);
+    // A stare line is W records of P pulses each.
+    const std::size_t perRecord = std::size_t{s.pulses} * s.samples;
+    for (std::uint32_t c = 0; c < s.shots; ++c)
+        if (!reader.readPulseSamples(std::uint64_t{line} * s.shots + c, 0, s.pulses,
+                                     out.subspan(c * perRecord, perRecord)))
+            return false;
+    return true;
 }
 
 bool readLineHorizontalPositions(PlaybackFile& reader, std::uint32_t line, std::span<double> out,
@@ -113,22 +100,19 @@ bool readLineHorizontalPositions(PlaybackFile& reader, std::uint32_t line, std::
         return readLinePeaks(reader, line, a, out, c, d, sink);
     }
     std::vector<std::uint32_t> words(s.values());
-    std::vector<float> azimuth(s.angles);
-    float elevation = 0;
+    std::vector<float> azimuth(s.angles), elevation(s.angles);
+    float e = 0;
     switch (s.kind) {
     case RecordKind::Line:
-        return reader.readLineShots(line, azimuth, out, words, elevation);
-    case RecordKind::Bowtie: {
-        std::vector<std::int16_t> samples(std::size_t{s.shots} * s.samples);
-        std::array<std::uint8_t, 14> reserved{};
-        return reader.readBowtieRecord(line, samples, out, words, reserved);
-    }
+        return reader.readLineShots(line, azimuth, out, words, e);
+    case RecordKind::Bowtie:
+        return reader.readBowtieShots(line, azimuth, elevation, out, words);
     default: {
-        std::vector<std::int16_t> samples(std::size_t{s.pulses} * s.samples);
+        std::vector<std::uint8_t> scratch;
         for (std::uint32_t c = 0; c < s.shots; ++c)
-            if (!reader.readStarePosition(line, c, azimuth[0], elevation,
-                                          out.subspan(std::size_t{c} * s.pulses, s.pulses), words,
-                                          samples))
+            if (!reader.readStareShots(std::uint64_t{line} * s.shots + c, azimuth[c], e,
+                                       out.subspan(std::size_t{c} * s.pulses, s.pulses), words,
+                                       scratch))
                 return false;
         return true;
     }
@@ -155,10 +139,10 @@ bool readLineAngles(PlaybackFile& reader, std::uint32_t line, std::span<float> a
     case RecordKind::Stare: {
         std::vector<double> horPos(s.pulses);
         std::vector<std::uint32_t> words(s.pulses);
-        std::vector<std::int16_t> samples(std::size_t{s.pulses} * s.samples);
+        std::vector<std::uint8_t> scratch;
         for (std::uint32_t c = 0; c < s.shots; ++c)
-            if (!reader.readStarePosition(line, c, azimuth[c], elevation[c], horPos, words,
-                                          samples))
+            if (!reader.readStareShots(std::uint64_t{line} * s.shots + c, azimuth[c], elevation[c],
+                                       horPos, words, scratch))
                 return false;
         return true;
     }
