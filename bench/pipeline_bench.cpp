@@ -250,5 +250,72 @@ void BM_ShotsOneThread(benchmark::State& state) {
 }
 BENCHMARK(BM_ShotsOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Every record kind through the engine with the same number of waveforms (48,000 of 600 samples:
+// 480 shots x 100 lines, 120 stare positions of 4 pulses x 100 lines, bowtie sweeps of 480
+// pulses x 100), next to each other in one run; and peak files, which need no waveform
+// processing, with 2,000,000 pulses. Two workers, clutter filters off, warm page cache.
+struct KindRecording {
+    const char* name;
+    std::uint8_t type;
+    bool peak;
+    std::uint16_t shots, lines, pulses;
+};
+constexpr KindRecording kKinds[] = {
+    {"line", 3, false, 480, 100, 1},       {"stare", 1, false, 120, 100, 4},
+    {"bowtie", 4, false, 120, 100, 1},     {"peak line", 3, true, 2000, 1000, 1},
+    {"peak stare", 1, true, 500, 1000, 4},
+};
+
+void BM_RecordKind(benchmark::State& state) {
+    const KindRecording& k = kKinds[state.range(0)];
+    state.SetLabel(k.name);
+    Recording& base = recording(); // for its configuration root and folder
+    if (!base.ok) {
+        state.SkipWithError("could not write the recording");
+        return;
+    }
+    StderrSink sink;
+    const std::filesystem::path file =
+        base.dir /
+        (std::string("kind") + std::to_string(state.range(0)) + (k.peak ? ".pek" : ".raw"));
+    sim::SimOptions opt = sim::sceneDefaults("plane");
+    opt.distance = 6.0;
+    opt.peakFile = k.peak;
+    opt.scanner.scanType = k.type;
+    opt.scanner.shotsPerLine = k.shots;
+    opt.scanner.lines = k.lines;
+    opt.scanner.samplesPerPulse = kSamples;
+    opt.scanner.pulsesPerPosition = k.pulses;
+    sim::SimResult result;
+    if (!sim::simulate(opt, file, result, sink)) {
+        state.SkipWithError("could not write the recording");
+        return;
+    }
+    NullNotifier notifier;
+    base.store->layer(0).neighbourFilter = 0;
+    ProcessingSession session(*base.store, *base.renderer, base.root, sink, notifier, 2);
+    const auto run = [&] {
+        base.store->layer(0).rangeMin = 0.5f;
+        base.store->layer(0).rangeMax = 30.0f;
+        session.openPlayback(file);
+        session.setRequest(ProcessRequest::ProcessPlayback);
+        session.startProcessing(0);
+        session.waitUntilIdle(std::chrono::hours(1));
+    };
+    run();
+    const double cpu0 = processCpuSeconds();
+    for (auto _ : state) run();
+    setCpuPerWaveform(state, processCpuSeconds() - cpu0, result.pulses);
+    setRate(state, result.pulses);
+    state.counters["points"] = base.store->pointCount(0);
+    std::filesystem::remove(file);
+}
+BENCHMARK(BM_RecordKind)
+    ->DenseRange(0, 4)
+    ->ArgName("kind")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
 } // namespace
 } // namespace quarv

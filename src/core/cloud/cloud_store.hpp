@@ -81,6 +81,17 @@ public:
     void resetLayer(std::uint32_t l);
     void resetAll();
 
+    // The side record of a committed slot given by its address (a picked point), or null when
+    // the address is no committed slot of any layer.
+    const PointExtra* extraOf(const CloudPoint* p) const {
+        for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) {
+            const PointLayer& r = layers_[l];
+            if (r.points && p >= r.points && p < r.points + pointCount(l))
+                return &r.extras[p - r.points];
+        }
+        return nullptr;
+    }
+
     // The slot to fill next in layer l (slot pointCount(l)).
     CloudPoint& nextSlot(std::uint32_t l);
     // The side record of that slot; written before commit like the slot itself.

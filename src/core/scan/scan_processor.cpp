@@ -327,14 +327,10 @@ bool ScanProcessor::processLine(std::uint32_t line) {
             const std::uint32_t batch = std::min(batchPoints_, points - c0);
             clearShots(batch * p);
             auto& v = peak_;
-            for (std::uint32_t i = 0; i < batch; ++i) {
-                const auto at = [&](std::vector<double>& a) {
-                    return std::span(a).subspan(i * p, p);
-                };
-                if (!reader_.readPeakStare(c0 + i, line, azimuth_[c0 + i], elevation_[c0 + i],
-                                           at(v[0]), at(v[1]), at(v[2]), at(v[3])))
-                    return false;
-            }
+            if (!reader_.readPeakStarePositions(line, c0, batch, std::span(azimuth_).subspan(c0),
+                                                std::span(elevation_).subspan(c0), v[0], v[1], v[2],
+                                                v[3]))
+                return false;
             const PeakValues values{v[0].data(), v[1].data(), v[2].data(), v[3].data()};
             const LineArrays out = arrays();
             for (std::uint32_t s = 0; s < batch * p; ++s)

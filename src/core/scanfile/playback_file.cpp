@@ -392,6 +392,41 @@ bool PlaybackFile::readPeakLine(std::uint32_t record, float& elevationOut,
     return true;
 }
 
+bool PlaybackFile::readPeakStarePositions(std::uint32_t line, std::uint32_t first,
+                                          std::uint32_t count, std::span<float> azimuthOut,
+                                          std::span<float> elevationOut, std::span<double> a,
+                                          std::span<double> b, std::span<double> c,
+                                          std::span<double> d) {
+    if (!requireOpen()) return false;
+    const std::size_t p = geometry_.pulsesPerRecord, n = std::size_t(count) * p;
+    if (azimuthOut.size() < count || elevationOut.size() < count || a.size() < n || b.size() < n ||
+        c.size() < n || d.size() < n)
+        return false;
+    const std::uint32_t size = peakStareRecordSize();
+    const std::uint64_t start = recordOffset(size, stareIndex(line, first));
+    if (start >= fileSize_ || count == 0) return true;
+    const std::uint64_t want =
+        std::min<std::uint64_t>(std::uint64_t(count) * size, fileSize_ - start);
+    runBytes_.resize(std::size_t(want));
+    const std::uint64_t got = preadFully(runBytes_.data(), want, start);
+    const PeakStareRecordOffsets off = peakStareRecordOffsets(geometry_);
+    const std::span<double> values[4] = {a, b, c, d};
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t base = std::uint64_t(i) * size;
+        // Whole values only, as far as the read went.
+        const auto at = [&](std::uint64_t field, std::size_t bytes) -> const std::uint8_t* {
+            return base + field + bytes <= got ? runBytes_.data() + base + field : nullptr;
+        };
+        if (const auto* v = at(off.azimuth, 4)) azimuthOut[i] = le::load<float>(v);
+        if (const auto* v = at(off.elevation, 4)) elevationOut[i] = le::load<float>(v);
+        for (std::size_t k = 0; k < 4; ++k)
+            for (std::size_t q = 0; q < p; ++q)
+                if (const auto* v = at(off.values[k] + 8 * q, 8))
+                    values[k][i * p + q] = le::load<double>(v);
+    }
+    return true;
+}
+
 bool PlaybackFile::readPeakStare(std::uint32_t column, std::uint32_t line, float& azimuthOut,
                                  float& elevationOut, std::span<double> a, std::span<double> b,
                                  std::span<double> c, std::span<double> d) {

@@ -138,6 +138,13 @@ public:
     bool readPeakLine(std::uint32_t record, float& elevationOut, std::span<float> azimuthOut,
                       std::span<double> a, std::span<double> b, std::span<double> c,
                       std::span<double> d);
+    // Peak stare records of positions [first, first + count) of a line with one read: azimuth
+    // and elevation of position i into azimuthOut[i] and elevationOut[i], the four values of its
+    // pulse d at i P + d. Values the file does not hold keep what they were.
+    bool readPeakStarePositions(std::uint32_t line, std::uint32_t first, std::uint32_t count,
+                                std::span<float> azimuthOut, std::span<float> elevationOut,
+                                std::span<double> a, std::span<double> b, std::span<double> c,
+                                std::span<double> d);
     // Peak stare record of (line, column), column not clamped: azimuth, elevation, four arrays.
     bool readPeakStare(std::uint32_t column, std::uint32_t line, float& azimuthOut,
                        float& elevationOut, std::span<double> a, std::span<double> b,
@@ -162,6 +169,7 @@ private:
     // Positioned reads of `bytes` bytes at `offset` until done, the end of the file or an error;
     // returns the bytes read. Safe from several threads at once.
     std::uint64_t preadFully(std::uint8_t* out, std::uint64_t bytes, std::uint64_t offset) const;
+    std::vector<std::uint8_t> runBytes_; // the bytes of a run of records read at once
 
     // Reads `count` little-endian values of T at `offset` into out[0..): as many whole values as
     // the file holds, at most out.size(); returns how many were stored.

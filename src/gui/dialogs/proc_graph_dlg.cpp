@@ -206,6 +206,15 @@ void ProcGraphDlg::drawGroup(const GroupView& g) {
 }
 
 void ProcGraphDlg::drawPulse(const PulseView& p) {
+    // A peak file stores each pulse's return, not its waveform: the graphs say so, and the
+    // numbers on the right are the stored ones.
+    waveform_.setTitle(p.noWaveform
+                           ? QStringLiteral("Raw waveform: none in a peak file (stored return "
+                                            "shown on the right)")
+                           : QStringLiteral("Raw waveform"));
+    correlation_.setTitle(p.noWaveform ? QStringLiteral("Matched-filter correlation: none in a "
+                                                        "peak file")
+                                       : QStringLiteral("Matched-filter correlation"));
     Plot& xc = correlation_.plot("Plot-1");
     xc.setMarkers(false);
     xc.plotY(p.correlation);

@@ -1,5 +1,7 @@
 #include "gui/dialogs/proc_graph_model.hpp"
 
+#include "core/scan/scan_worker.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -59,11 +61,7 @@ bool ProcGraphModel::load(const std::string& path, double rangeMin, double range
         return false;
     };
     if (!reader_.open(path)) return restore();
-    if (reader_.layoutOf() == RecordLayout::Peak) {
-        sink_.report(formatMessage("ERROR, Processing Graphs, peak file has no waveforms: %s",
-                                   path.c_str()));
-        return restore();
-    }
+    peak_ = reader_.layoutOf() == RecordLayout::Peak;
     EnvCfg environment;
     PanTiltCfg panTilt;
     AttitudeBlock attitude;
@@ -126,7 +124,9 @@ bool ProcGraphModel::showGroup(std::uint32_t g, double rangeMin, double rangeMax
     group_ = g;
     applyWindow(rangeMin, rangeMax);
     const std::uint8_t type = scanner_.scanType();
-    if (type == kScanTypeStopAndStare) {
+    if (peak_) {
+        peakGroup(group, rangeMin, rangeMax);
+    } else if (type == kScanTypeStopAndStare) {
         stareGroup(group);
     } else if (type == kScanTypeMovingBowtie) {
         bowtieGroup(group, rangeMin, rangeMax);
@@ -280,6 +280,107 @@ void ProcGraphModel::bowtieGroup(GroupView& group, double rangeMin, double range
     group.intensity = std::move(intensity);
 }
 
+bool ProcGraphModel::readPeak(std::uint64_t record, std::optional<std::uint32_t> column) {
+    const std::uint32_t p = digitizer_.pulsesPerRecord(), w = scanner_.shotsPerLine();
+    const std::uint64_t index = column ? record * w + *column : record;
+    if (!haveRecord(index) || (column && *column >= w)) return false;
+    auto& v = peakValues_;
+    for (auto& a : v) a.assign(p, 0.0);
+    if (column)
+        return reader_.readPeakStare(*column, static_cast<std::uint32_t>(record), peakAzimuth_,
+                                     peakElevation_, v[0], v[1], v[2], v[3]);
+    return reader_.readPeakLine(static_cast<std::uint32_t>(record), peakElevation_,
+                                sized(azimuth_, w), v[0], v[1], v[2], v[3]);
+}
+
+bool ProcGraphModel::peakReturn(std::uint32_t i, float& range, double& amplitude, double& snr) {
+    // The engine's own rule for a stored return; the dialog applies its window itself.
+    LaserScanSettings settings = LaserScanSettings::defaults();
+    settings.setRangeGate(0);
+    float r = 0, position = 0;
+    double a = 0, s = 0;
+    std::uint8_t saturated = 0, valid = 0;
+    const LineArrays out{&r, &position, &a, &s, &saturated, &valid};
+    const auto& v = peakValues_;
+    const PeakValues values{v[0].data() + i, v[1].data() + i, v[2].data() + i, v[3].data() + i};
+    takePeak(processor_, settings, values, tempA_, tempB_, out, 0);
+    range = r, amplitude = a, snr = s;
+    return valid != 0;
+}
+
+void ProcGraphModel::peakGroup(GroupView& group, double rangeMin, double rangeMax) {
+    const std::uint32_t p = digitizer_.pulsesPerRecord(), w = scanner_.shotsPerLine();
+    const float azFactor = calibration_.azVoltToDegPos();
+    const bool stare = scanner_.scanType() == kScanTypeStopAndStare;
+    const std::uint32_t k = stare ? 1 : recordsPerGroup();
+    firstRecord_ = stare ? group_ : k * group_;
+    const std::uint32_t points = stare ? w : p;
+    std::vector<float> angle(points, kGap), intensity(points, kGap), maximum(points, kGap);
+    const auto elevation = [&] {
+        group.elevationVolt = peakElevation_;
+        group.elevationOpticalDeg = opticalDeg(peakElevation_, calibration_.elVoltToDegPos());
+        group.showElevation = true;
+    };
+    // The returns of pulses [from, to) inside the window: their ranges' sum and count, and the
+    // extremes of their amplitudes into point i.
+    const auto take = [&](std::uint32_t from, std::uint32_t to, std::uint32_t i, double& sum) {
+        std::uint32_t used = 0;
+        for (std::uint32_t d = from; d < to; ++d) {
+            float r = 0;
+            double amplitude = 0, snr = 0;
+            if (!peakReturn(d, r, amplitude, snr) || !insideWindow(r, rangeMin, rangeMax)) continue;
+            sum += r;
+            ++used;
+            const float a = static_cast<float>(amplitude);
+            intensity[i] = std::isnan(intensity[i]) ? a : std::min(intensity[i], a);
+            maximum[i] = std::isnan(maximum[i]) ? a : std::max(maximum[i], a);
+        }
+        return used;
+    };
+    for (std::uint32_t c = 0; c < k; ++c) {
+        std::vector<float> range(points, kGap);
+        if (stare) {
+            for (std::uint32_t i = 0; i < w; ++i) {
+                if (!readPeak(firstRecord_, i)) continue;
+                angle[i] = static_cast<float>(opticalDeg(peakAzimuth_, azFactor));
+                elevation();
+                double sum = 0;
+                if (const std::uint32_t used = take(0, p, i, sum)) range[i] = float(sum / used);
+            }
+        } else if (readPeak(std::uint64_t{firstRecord_} + c, std::nullopt)) {
+            elevation();
+            for (std::uint32_t d = 0; d < p; ++d) {
+                if (d < w) angle[d] = static_cast<float>(opticalDeg(azimuth_[d], azFactor));
+                double sum = 0;
+                if (take(d, d + 1, d, sum)) range[d] = static_cast<float>(sum);
+            }
+        }
+        group.ranges.push_back(std::move(range));
+    }
+    group.angles.push_back(std::move(angle));
+    group.intensity = std::move(intensity);
+    if (stare) group.intensityMax = std::move(maximum);
+}
+
+void ProcGraphModel::peakPulse(std::uint32_t v, double rangeMin, double rangeMax, PulseView& view) {
+    const std::uint32_t p = digitizer_.pulsesPerRecord();
+    const bool stare = scanner_.scanType() == kScanTypeStopAndStare;
+    view.noWaveform = true;
+    if (p == 0) return;
+    const std::uint32_t pulse = v % p;
+    view.record = stare ? v / p : firstRecord_ + v / p;
+    view.pulse = pulse;
+    view.rangeCursor = stare ? view.record : pulse;
+    if (!(stare ? readPeak(firstRecord_, view.record) : readPeak(view.record, std::nullopt)))
+        return;
+    double amplitude = 0;
+    view.found = peakReturn(pulse, view.range, amplitude, view.snr);
+    view.inWindow = view.found && insideWindow(view.range, rangeMin, rangeMax);
+    view.intensity = amplitude;
+    view.horPosRange = processor_.horPosRange();
+    view.quadPeak = peakValues_[0][pulse];
+}
+
 bool ProcGraphModel::showPulse(std::uint32_t v, double rangeMin, double rangeMax, PulseView& view) {
     if (!open_) return false;
     view = PulseView{};
@@ -289,6 +390,10 @@ bool ProcGraphModel::showPulse(std::uint32_t v, double rangeMin, double rangeMax
     const std::uint32_t w = scanner_.shotsPerLine();
     const std::uint8_t type = scanner_.scanType();
 
+    if (peak_) {
+        peakPulse(v, rangeMin, rangeMax, view);
+        return true;
+    }
     const std::int16_t* waveform = nullptr;
     double horPos = 0.0;
     if (type == kScanTypeStopAndStare) {

@@ -8,7 +8,9 @@
 //     read for them); a pulses-per-position count K of 0 is taken as 1.
 //   - The shot slider runs to the last pulse of the group (count - 1) so that every position
 //     addresses a pulse of the group; the bowtie line slider stops at the last record (at most 50).
-//   - Peak files carry no waveforms: they are refused with a message.
+//   - Peak files carry no waveforms: their groups plot the stored returns (range through the
+//     file's temperatures, amplitude; a stare position the mean of its pulses' ranges and the
+//     extremes of their amplitudes), and a pulse shows its stored numbers with no waveform.
 //   - "peak XC" shows the correlation's height at the chosen peak (truncated), the number the
 //     field's name promises; the processor's own word for it is never written.
 //   - The standard deviation needs two valid ranges; with fewer the dialog says so in words.
@@ -23,6 +25,7 @@
 #include "core/scanfile/playback_file.hpp"
 #include "core/waveform/waveform_processor.hpp"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -51,6 +54,7 @@ struct PulseView {
     double intensity = 0.0;
     std::vector<float> correlation; // N x interp entries
     std::vector<float> raw;         // N entries
+    bool noWaveform = false;        // a peak file's pulse: only its stored return
 };
 
 // One group: the plots of the angle, intensity and range graphs and the two elevation texts.
@@ -112,6 +116,13 @@ private:
     void lineGroup(GroupView& group, double rangeMin, double rangeMax);
     void stareGroup(GroupView& group);
     void bowtieGroup(GroupView& group, double rangeMin, double rangeMax);
+    void peakGroup(GroupView& group, double rangeMin, double rangeMax);
+    // Reads the four values of every pulse of peak record (record, column) into peak_: a peak
+    // line record when column is none, else the peak stare position. False when not in the file.
+    bool readPeak(std::uint64_t record, std::optional<std::uint32_t> column);
+    // Pulse i of peak_ as the engine takes it (no gate): false when it has no usable return.
+    bool peakReturn(std::uint32_t i, float& range, double& amplitude, double& snr);
+    void peakPulse(std::uint32_t v, double rangeMin, double rangeMax, PulseView& view);
 
     MessageSink& sink_;
     PlaybackFile reader_;
@@ -131,6 +142,9 @@ private:
     std::vector<double> horPos_;
     std::vector<std::uint32_t> words_;
     std::vector<float> azimuth_, elevation_;
+    bool peak_ = false; // the file holds peak records
+    std::array<std::vector<double>, 4> peakValues_;
+    float peakElevation_ = 0, peakAzimuth_ = 0;
 };
 
 } // namespace quarv

@@ -290,7 +290,7 @@ void CChildView::onDoubleClick(int x, int y) {
         update();
         break;
     case kPickPointInfo:
-        pointInfo_.setPoint(*p);
+        pointInfo_.setPoint(*p, renderer_->store().extraOf(p));
         pointInfo_.exec();
         break;
     case kPickFirstPoint:

@@ -16,13 +16,17 @@ class PtCloudDlg : public QDialog {
 public:
     explicit PtCloudDlg(QWidget* parent = nullptr);
 
-    void setPoint(const CloudPoint& p);
+    // The point and its side record (null when nothing is known of its source): a point that
+    // averages several pulses shows them and their spread, a pulse's later return its number.
+    void setPoint(const CloudPoint& p, const PointExtra* extra = nullptr);
 
     // The four value texts as they were last formatted (also what the labels show).
     QString xyzText() const { return xyz_.text(); }
     QString azElText() const { return azEl_.text(); }
     QString rangeText() const { return range_.text(); }
     QString peakText() const { return peak_.text(); }
+    QString pulsesText() const { return pulses_.text(); }
+    QString returnText() const { return return_.text(); }
 
     // Formats the four lines from the stored copy.
     void formatTexts();
@@ -35,10 +39,11 @@ private:
     float x_ = 0, y_ = 0, z_ = 0;
     float snr_ = 0, peakPosition_ = 0, amplitude_ = 0;
     bool saturated_ = false;
+    PointExtra extra_;
 
     QGridLayout layout_;
-    QLabel xyzLabel_, azElLabel_, rangeLabel_, peakLabel_;
-    QLabel xyz_, azEl_, range_, peak_;
+    QLabel xyzLabel_, azElLabel_, rangeLabel_, peakLabel_, pulsesLabel_, returnLabel_;
+    QLabel xyz_, azEl_, range_, peak_, pulses_, return_;
     QPushButton ok_;
 };
 

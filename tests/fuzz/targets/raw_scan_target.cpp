@@ -175,6 +175,20 @@ void stareReads(PlaybackFile& reader, std::uint32_t line) {
                     "a stare position beyond the file leaves the outputs as they were");
         require(reader.readPeakStare(column, line, azimuth, elevation, a, b, c, d),
                 "readPeakStare");
+        if (column < w && !beyond) {
+            // The engine's read of a run of positions agrees with the one-position read.
+            std::vector<double> ra(p, 1.5), rb(p, 1.5), rc(p, 1.5), rd(p, 1.5);
+            float az = 0, el = 0;
+            require(reader.readPeakStarePositions(line, column, 1, std::span(&az, 1),
+                                                  std::span(&el, 1), ra, rb, rc, rd),
+                    "readPeakStarePositions");
+            const std::uint64_t end =
+                recordOffset(reader.peakStareRecordSize(), std::uint64_t{line} * w + column + 1);
+            if (end <= reader.fileSize())
+                require(sameBytes(ra, a) && sameBytes(rb, b) && sameBytes(rc, c) &&
+                            sameBytes(rd, d) && sameBits(az, azimuth) && sameBits(el, elevation),
+                        "readPeakStarePositions and readPeakStare agree");
+        }
         if (reader.recordKind() != RecordKind::Stare || column >= w || beyond) continue;
         // The engine's split reads of a position agree with the whole-record read.
         require(reader.readStarePosition(line, column, azimuth, elevation, horPos, words, samples),
