@@ -2,6 +2,7 @@
 # files, and arrays that outlive what made them. Run by CTest (label python) with PYTHONPATH and
 # QUARV_CLI set.
 import concurrent.futures, csv, gc, json, os, subprocess
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -114,6 +115,12 @@ def test_hostile_files_raise_the_readers_message(files, tmp_path):
             pass
     with pytest.raises(quarv.Error, match="LAS"):
         quarv.read_las(files["line"])
+    for path in (Path(__file__).parents[1] / "slow" / "hostile").iterdir():  # the CLI's corpus
+        for call in (quarv.Recording, quarv.process, quarv.read_las):
+            try:
+                call(path)
+            except quarv.Error as e:
+                assert str(e).startswith("ERROR"), (path, str(e))
 
 
 def test_arrays_outlive_their_makers(files):
