@@ -189,8 +189,8 @@ as `quarv-cli process` does, and returns every point of the layer.
 The layer's settings come from CFG/layers.lcfg of the configuration root `home` (default
 $QUARV_HOME or ~/.config/quarv), with range_min, range_max, snr_min, filter_distance, no_filter
 and show_saturated on top, like the command's options. workers: the engine's waveform threads
-(default 4). returns: returns per pulse; only 1 for now. The GIL is released while processing,
-so threads processing different files run in parallel.
+(default: one per core, at most 4). returns: returns per pulse; only 1 for now. The GIL is
+released while processing, so threads processing different files run in parallel.
 
 Returns a structured array, one row per point in layer order, with the columns of
 `quarv-cli process --points` (x, y, z, azimuth, elevation, range, amplitude, snr, saturated,
