@@ -5,6 +5,7 @@
 // then exported with the same code as the workstation's Save commands, and every committed slot
 // can be dumped as CSV.
 #include "cli/commands.hpp"
+#include "cli/processing_options.hpp"
 #include "core/app/message_sink.hpp"
 #include "core/app/notifier.hpp"
 #include "core/app/recording_job.hpp"
@@ -22,10 +23,10 @@
 namespace quarv::cli {
 namespace {
 
-constexpr const char* kUsage =
-    "FILE [--home DIR] [--layer L] [--range-min M] [--range-max M] [--snr-min S]\n"
-    "             [--filter-distance D] [--no-filter] [--show-saturated] [--las OUT]\n"
-    "             [--xyz OUT] [--points OUT.csv]   process a recording into a layer and export it";
+const std::string kUsage =
+    std::string("FILE ") + kProcessingUsage +
+    "\n             [--las OUT] [--xyz OUT] [--points OUT.csv]\n             "
+    "process a recording into a layer and export it";
 
 // Progress on stderr: a bar redrawn in place on a terminal, otherwise one line per new value.
 class TerminalProgress final : public Notifier {
@@ -58,37 +59,23 @@ private:
 
 int usage(const std::string& problem) {
     if (!problem.empty()) std::fprintf(stderr, "quarv-cli process: %s\n", problem.c_str());
-    std::fprintf(stderr, "usage: quarv-cli process %s\n", kUsage);
+    std::fprintf(stderr, "usage: quarv-cli process %s\n", kUsage.c_str());
     return 2;
 }
 
 int runProcess(int argc, char** argv) {
-    const Args args(argc, argv, {"no-filter", "show-saturated"});
-    const auto layerArg = args.number("layer");
-    const auto rangeMin = args.number("range-min");
-    const auto rangeMax = args.number("range-max");
-    const auto snrMin = args.number("snr-min");
-    const auto distance = args.number("filter-distance");
-    if (!args.error().empty()) return usage(args.error());
+    const Args args(argc, argv, processingFlags({}));
+    ProcessingOptions options;
+    std::string problem;
+    if (!parseProcessingOptions(args, options, problem)) return usage(problem);
     if (args.positional().size() != 1) return usage("");
-    const double layerValue = layerArg.value_or(0.0);
-    if (layerValue < 0 || layerValue >= LAYER_COUNT || layerValue != std::floor(layerValue))
-        return usage("--layer must be 0 to 4");
-    const auto layer = static_cast<std::uint32_t>(layerValue);
+    const std::uint32_t layer = options.layer;
     const std::filesystem::path file = args.positional()[0];
 
     StderrSink sink;
-    const auto home = args.value("home");
-    const ConfigRoot root = home ? ConfigRoot(*home) : ConfigRoot::fromEnvironment();
+    const ConfigRoot& root = options.root;
     if (!root.ensureCreated(sink)) return 1;
-
-    LayerOverrides overrides;
-    if (rangeMin) overrides.rangeMin = static_cast<float>(*rangeMin);
-    if (rangeMax) overrides.rangeMax = static_cast<float>(*rangeMax);
-    if (snrMin) overrides.snrMin = static_cast<float>(*snrMin);
-    overrides.filterDistance = distance;
-    overrides.noFilter = args.flag("no-filter");
-    overrides.showSaturated = args.flag("show-saturated");
+    const LayerOverrides& overrides = options.overrides;
 
     TerminalProgress progress(::isatty(STDERR_FILENO) == 1);
     RecordingJob job(root, sink, progress);
@@ -104,7 +91,8 @@ int runProcess(int argc, char** argv) {
     if (const auto las = args.value("las")) ok = exportLas(job.renderer(), *las, sink) && ok;
     if (const auto xyz = args.value("xyz")) ok = exportXyz(job.renderer(), *xyz, sink) && ok;
     if (const auto csv = args.value("points"))
-        ok = writePointsCsv(job.store(), layer, *csv, sink) && ok;
+        ok = writePointsCsv(job.store(), layer, *csv, sink, job.store().layer(layer).returns > 1) &&
+             ok;
 
     const JobSummary& run = job.summary();
     std::fprintf(stderr, "%s: %u points in layer %u, %u visible, %.2f s\n", file.c_str(),
@@ -112,7 +100,7 @@ int runProcess(int argc, char** argv) {
     return ok ? 0 : 1;
 }
 
-const Registration kProcess({"process", kUsage, runProcess});
+const Registration kProcess({"process", kUsage.c_str(), runProcess});
 
 } // namespace
 } // namespace quarv::cli

@@ -34,6 +34,10 @@ Scene and output
   --scatterers K         harbour: fish and debris in the water (default 3000)
   --seed S               random seed (default 1); the same seed gives the same file
   --truth OUT.csv        ground truth: line,shot,azimuth,elevation,x,y,z,range
+  --truth-returns OUT.csv  every surface a shot's beam meets inside the record:
+                         line,shot,return,surface,x,y,z,range,strength
+  --turbidity T          murkier water: scatterers x (1 + T), backscatter x (1 + 2T),
+                         attenuation + 0.05 T per metre (default 0)
   --peak                 write peak records instead of waveforms
 Scanner
   --type T               0 Stable Raster, 1 Stop and Stare, 2 Moving Continuous,
@@ -141,6 +145,9 @@ int runSimulate(int argc, char** argv) {
     if (!sim::simulate(o, *out, result, sink)) return 1;
     if (const auto truth = args.value("truth");
         truth && !sim::writeTruthCsv(*truth, result.truth, sink))
+        return 1;
+    if (const auto echoes = args.value("truth-returns");
+        echoes && !sim::writeEchoTruthCsv(*echoes, result.echoes, sink))
         return 1;
     std::fprintf(stderr,
                  "%s: scene %s, type %u, %" PRIu64 " records, %" PRIu64 " pulses, %zu shots on "

@@ -68,11 +68,19 @@ std::vector<PointRow> rowsOf(const CloudStore& store, std::uint32_t layer) {
 py::array process(const std::filesystem::path& file, std::uint32_t layer,
                   std::optional<float> rangeMin, std::optional<float> rangeMax,
                   std::optional<float> snrMin, std::optional<double> filterDistance, bool noFilter,
-                  bool showSaturated, int returns, std::optional<unsigned> workers,
+                  bool showSaturated, std::optional<int> returns,
+                  const std::optional<std::string>& showReturns, std::optional<unsigned> workers,
                   const std::optional<std::string>& home) {
     if (layer >= LAYER_COUNT) throw py::value_error("layer must be 0 to 4");
-    if (returns != 1)
-        throw py::value_error("returns: only 1 (the strongest return of each pulse) is processed");
+    if (returns && (*returns < 1 || *returns > static_cast<int>(kMaxReturns)))
+        throw py::value_error("returns must be 1 to 4");
+    // Names of kShowAllReturns, kShowFirstReturn, kShowLastReturn, kShowStrongestReturn.
+    const char* const kShown[] = {"all", "first", "last", "strongest"};
+    std::optional<std::uint8_t> shown;
+    for (std::uint8_t i = 0; showReturns && i < 4; ++i)
+        if (*showReturns == kShown[i]) shown = i;
+    if (showReturns && !shown)
+        throw py::value_error("show_returns must be 'all', 'first', 'last' or 'strongest'");
     const std::string path = file.string();
     const ConfigRoot root = rootFor(home);
     LayerOverrides overrides;
@@ -82,6 +90,8 @@ py::array process(const std::filesystem::path& file, std::uint32_t layer,
     overrides.filterDistance = filterDistance;
     overrides.noFilter = noFilter;
     overrides.showSaturated = showSaturated;
+    if (returns) overrides.returns = static_cast<std::uint8_t>(*returns);
+    overrides.returnsShown = shown;
     RecordingSink sink;
     std::vector<PointRow> rows;
     bool ok = false;
@@ -181,16 +191,18 @@ void bindPoints(py::module_& m) {
     m.def("process", &process, py::arg("path"), py::arg("layer") = 0,
           py::arg("range_min") = py::none(), py::arg("range_max") = py::none(),
           py::arg("snr_min") = py::none(), py::arg("filter_distance") = py::none(),
-          py::arg("no_filter") = false, py::arg("show_saturated") = false, py::arg("returns") = 1,
+          py::arg("no_filter") = false, py::arg("show_saturated") = false,
+          py::arg("returns") = py::none(), py::arg("show_returns") = py::none(),
           py::arg("workers") = py::none(), py::arg("home") = py::none(),
           R"(Processes a recording (or imports a LAS or rebuilds a .3DC file) into a layer exactly
 as `quarv-cli process` does, and returns every point of the layer.
 
 The layer's settings come from CFG/layers.lcfg of the configuration root `home` (default
 $QUARV_HOME or ~/.config/quarv), with range_min, range_max, snr_min, filter_distance, no_filter
-and show_saturated on top, like the command's options. workers: the engine's waveform threads
-(default: one per core, at most 4). returns: returns per pulse; only 1 for now. The GIL is
-released while processing, so threads processing different files run in parallel.
+and show_saturated on top, like the command's options; returns (1 to 4 returns per pulse) and
+show_returns ('all', 'first', 'last', 'strongest') like --returns and --show-returns (default:
+the layer's own). workers: the engine's waveform threads (default: one per core, at most 4).
+The GIL is released while processing, so threads processing different files run in parallel.
 
 Returns a structured array, one row per point in layer order, with the columns of
 `quarv-cli process --points` (x, y, z, azimuth, elevation, range, amplitude, snr, saturated,

@@ -24,7 +24,8 @@ py::dtype truthDtype() {
                         {"object", "<i4", offsetof(R, object)},
                         {"kind", "u1", offsetof(R, kind)},
                         {"amplitude", "<f8", offsetof(R, amplitude)},
-                        {"raw_position", "<f8", offsetof(R, rawPosition)}},
+                        {"raw_position", "<f8", offsetof(R, rawPosition)},
+                        {"echo", "<u4", offsetof(R, echo)}},
                        sizeof(R));
 }
 
@@ -44,8 +45,11 @@ std::vector<double> numbersOf(const sim::SimOptionSpec& spec, const py::handle& 
     }
 }
 
-py::object simulate(const std::filesystem::path& file, const std::string& scene, bool truth,
-                    const py::kwargs& options) {
+py::object simulate(const std::filesystem::path& file, const std::string& scene,
+                    const py::object& truth, const py::kwargs& options) {
+    const bool echoes = py::isinstance<py::str>(truth) && truth.cast<std::string>() == "returns";
+    if (!echoes && !py::isinstance<py::bool_>(truth) && !truth.is_none())
+        throw py::value_error("truth must be True, False or 'returns'");
     const std::string path = file.string();
     if (!sim::isSceneName(scene))
         throw py::value_error("unknown scene '" + scene + "' (plane, seabed, harbour)");
@@ -83,9 +87,10 @@ py::object simulate(const std::filesystem::path& file, const std::string& scene,
         ok = sim::simulate(o, path, result, sink);
     }
     if (!ok) raise(sink, "ERROR writing " + path);
-    if (!truth) return py::none();
-    const auto n = static_cast<py::ssize_t>(result.truth.size());
-    return adopt(std::move(result.truth), truthDtype(), {n});
+    if (!echoes && !truth.cast<bool>()) return py::none();
+    std::vector<sim::TruthRow>& rows = echoes ? result.echoes : result.truth;
+    const auto n = static_cast<py::ssize_t>(rows.size());
+    return adopt(std::move(rows), truthDtype(), {n});
 }
 
 } // namespace
@@ -104,7 +109,9 @@ no_trailer, no_second_return). A path ending in ".pek" writes peak records.
 Returns (truth=True) a structured array, one row per shot that hits the scene: line, shot,
 azimuth, elevation (degrees), x, y, z, range (metres, the frame of processed points), object,
 kind (index into quarv.SURFACE_KINDS), amplitude (counts), raw_position (raw samples); the
-columns of --truth and more. truth=False returns None.)");
+columns of --truth and more. truth='returns': every surface each beam meets inside the record,
+in range order per shot, echo numbering them from 1 (what --truth-returns writes).
+truth=False returns None.)");
     py::tuple kinds(6);
     for (int k = 0; k < 6; ++k) kinds[k] = sim::surfaceKindName(static_cast<sim::SurfaceKind>(k));
     m.attr("SURFACE_KINDS") = kinds;

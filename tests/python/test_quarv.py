@@ -63,22 +63,28 @@ def test_matched_filter_equals_cli_shot(files):
 
 
 def test_process_equals_cli_points_and_export_equals_cli_las(files, tmp_path):
-    for kind, path in files.items():
+    names = {"peakPosition": "peak_position", "returnNumber": "return_number",
+             "numberOfReturns": "number_of_returns"}
+    harbour = tmp_path / "harbour.raw"  # scatterers in the beams: pulses with several returns
+    quarv.simulate(harbour, scene="harbour", lines=8, shots=48, scatterers=30000, seed=2)
+    for kind, path in [*files.items(), ("returns", harbour)]:
+        more = ["--returns", 3] if kind == "returns" else []
         assert cli("process", path, "--points", tmp_path / "p.csv", "--las", tmp_path / "c.las",
-                   "--snr-min", 20).returncode == 0
+                   "--snr-min", 20, *more).returncode == 0
         with open(tmp_path / "p.csv") as f:
             rows = list(csv.DictReader(f))
-        points = quarv.process(path, snr_min=20)
+        points = quarv.process(path, snr_min=20, returns=3 if more else None)
         assert len(points) == len(rows) > 0, kind
+        assert kind != "returns" or points["number_of_returns"].max() > 1
         for column in rows[0]:
-            name = "peak_position" if column == "peakPosition" else column
+            name = names.get(column, column)
             want = np.array([float(row[column]) for row in rows], dtype=points[name].dtype)
             assert np.array_equal(points[name], want), (kind, column)
     quarv.export(points, tmp_path / "p.las")
     assert (tmp_path / "p.las").read_bytes() == (tmp_path / "c.las").read_bytes()
     assert len(quarv.read_las(tmp_path / "p.las")) == int(points["valid"].sum())
     with pytest.raises(ValueError):
-        quarv.process(path, returns=2)
+        quarv.process(path, returns=5)
 
 
 def test_simulate_equals_cli(tmp_path):

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <map>
@@ -214,6 +215,81 @@ TEST(SimulatedScans, HarbourScatterersGoSurfacesStay) {
         EXPECT_GE(tally[k].second, tally[k].first * 995 / 1000) << sim::surfaceKindName(k);
     }
     EXPECT_GE(tally[sim::SurfaceKind::Rock].second, tally[sim::SurfaceKind::Rock].first * 95 / 100);
+}
+
+// The harbour with two returns a pulse, as the water gets murkier: the surface behind a fish or
+// a piece of debris comes back as the pulse's later return, the first found return stays exactly
+// what one-return processing makes, and no return lands where the beam met nothing.
+TEST(SimulatedScans, SecondReturnsFindTheSurfacesBehindScatterers) {
+    for (double turbidity : {0.0, 1.0, 2.0}) {
+        Workstation ws;
+        sim::SimOptions opt = sim::sceneDefaults("harbour");
+        opt.turbidity = turbidity;
+        ws.simulate(opt);
+        for (std::uint32_t layer : {0u, 1u}) {
+            PointLayer& l = ws.store->layer(layer);
+            const PointLayer& shipped = ws.store->layer(0);
+            l.rangeMin = shipped.rangeMin, l.rangeMax = shipped.rangeMax;
+            l.snrMin = shipped.snrMin, l.showSaturated = shipped.showSaturated;
+            l.neighbourFilter = 0;
+            l.returns = static_cast<std::uint8_t>(layer + 1);
+        }
+        ws.process(0);
+        ws.process(1);
+        std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<const sim::TruthRow*>> echoes;
+        for (const sim::TruthRow& e : ws.truth.echoes) echoes[{e.line, e.shot}].push_back(&e);
+        const auto distance = [](const CloudPoint& p, const sim::TruthRow& e) {
+            return std::hypot(p.x - e.point.x, p.y - e.point.y, p.z - e.point.z);
+        };
+        // The first found return of every pulse is the one-return point, bit for bit.
+        std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::uint32_t>> second;
+        std::uint32_t j = 0, added = 0, wrong = 0;
+        for (std::uint32_t i = 0; i < ws.store->pointCount(1); ++i) {
+            const CloudPoint& p = ws.store->point(1, i);
+            const PointExtra& e = ws.store->extra(1, i);
+            const CloudPoint& q = ws.store->point(0, std::min(j, ws.store->pointCount(0) - 1));
+            if (j < ws.store->pointCount(0) && p.line == q.line &&
+                e.shot == ws.store->extra(0, j).shot && p.x == q.x && p.y == q.y && p.z == q.z) {
+                ++j;
+                continue;
+            }
+            ++added;
+            second[{p.line, e.shot}].push_back(i);
+            double nearest = 1e9;
+            for (const sim::TruthRow* t : echoes[{p.line, e.shot}])
+                nearest = std::min(nearest, distance(p, *t));
+            wrong += nearest > 0.05;
+        }
+        EXPECT_EQ(j, ws.store->pointCount(0));
+        // Hidden surfaces: what the beam met behind a scatterer.
+        int hidden = 0, found = 0, within2mm = 0;
+        for (const auto& [shot, list] : echoes) {
+            const auto s = std::find_if(list.begin(), list.end(), [](const sim::TruthRow* t) {
+                return t->kind == sim::SurfaceKind::Scatterer;
+            });
+            const auto behind =
+                std::find_if(s == list.end() ? s : s + 1, list.end(), [](const sim::TruthRow* t) {
+                    return t->kind != sim::SurfaceKind::Scatterer;
+                });
+            if (behind == list.end()) continue;
+            ++hidden;
+            double nearest = 1e9;
+            for (std::uint32_t i : second[shot])
+                nearest = std::min(nearest, distance(ws.store->point(1, i), **behind));
+            found += nearest < 0.05;
+            within2mm += nearest < 0.002;
+        }
+        std::printf("[ returns  ] turbidity %.0f: %4d hidden surfaces, %4d found (%5.1f %%), %4d "
+                    "within 2 mm; %4u added points, %3u off every surface (%4.2f %%)\n",
+                    turbidity, hidden, found, 100.0 * found / std::max(hidden, 1), within2mm, added,
+                    wrong, 100.0 * wrong / std::max(added, 1u));
+        EXPECT_GT(hidden, 200);
+        // Murkier water weakens what lies behind below the noise; the demo's water must not.
+        if (turbidity == 0.0) {
+            EXPECT_GE(found, hidden * 90 / 100);
+        }
+        EXPECT_LE(wrong * 200, added); // at most 0.5 %
+    }
 }
 
 } // namespace

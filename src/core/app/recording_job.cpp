@@ -8,6 +8,7 @@
 #include "core/config/layer_list.hpp"
 #include "core/scan/processing_session.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -46,6 +47,8 @@ bool RecordingJob::run(const std::filesystem::path& file, std::uint32_t layer,
     if (overrides.filterDistance) rec.filterDistance = *overrides.filterDistance;
     if (overrides.noFilter) rec.neighbourFilter = 0;
     if (overrides.showSaturated) rec.showSaturated = 1;
+    if (overrides.returns) rec.returns = *overrides.returns;
+    if (overrides.returnsShown) rec.returnsShown = *overrides.returnsShown;
 
     const auto t0 = std::chrono::steady_clock::now();
     const ProcessRequest request = requestForPath(file);
@@ -87,7 +90,8 @@ bool RecordingJob::run(const std::filesystem::path& file, std::uint32_t layer,
     summary_.visible = store_->countVisible(layer, true);
     for (std::uint32_t i = 0; i < summary_.points; ++i) {
         const CloudPoint& p = store_->point(layer, i);
-        if (!p.isValid() && passesLayerFilter(rec, p)) ++summary_.removedByFilter;
+        if (!p.isValid() && passesLayerFilter(rec, p, store_->extra(layer, i)))
+            ++summary_.removedByFilter;
     }
     summary_.rangeMin = rec.rangeMin;
     summary_.rangeMax = rec.rangeMax;
@@ -96,7 +100,7 @@ bool RecordingJob::run(const std::filesystem::path& file, std::uint32_t layer,
 }
 
 bool writePointsCsv(const CloudStore& store, std::uint32_t layer, const std::filesystem::path& path,
-                    MessageSink& sink) {
+                    MessageSink& sink, bool returns) {
     AtomicFileWriter out;
     if (!out.open(path)) {
         sink.report(formatMessage("ERROR writing points file: %s", path.c_str()));
@@ -104,16 +108,24 @@ bool writePointsCsv(const CloudStore& store, std::uint32_t layer, const std::fil
     }
     std::FILE* f = out.stream();
     std::fputs("x,y,z,azimuth,elevation,range,amplitude,snr,saturated,valid,sequence,line,"
-               "peakPosition\n",
+               "peakPosition",
                f);
+    std::fputs(returns ? ",returnNumber,numberOfReturns\n" : "\n", f);
     const std::uint32_t n = store.pointCount(layer);
     for (std::uint32_t i = 0; i < n; ++i) {
         const CloudPoint& p = store.point(layer, i);
-        std::fprintf(f, "%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%u,%u,%u,%u,%.9g\n", double(p.x),
+        std::fprintf(f, "%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%u,%u,%u,%u,%.9g", double(p.x),
                      double(p.y), double(p.z), double(p.azimuth), double(p.elevation),
                      double(p.range), double(p.amplitude), double(p.snr), unsigned(p.saturated),
                      unsigned(p.isValid()), unsigned(p.sequence), unsigned(p.line),
                      double(p.peakPosition));
+        if (returns) {
+            // A point with no return number (imported) is its pulse's only return.
+            const PointExtra& e = store.extra(layer, i);
+            std::fprintf(f, ",%u,%u", std::max(1u, unsigned{e.returnNumber}),
+                         std::max(1u, unsigned{e.numberOfReturns}));
+        }
+        std::fputc('\n', f);
     }
     if (std::ferror(f) || !out.commit()) {
         sink.report(formatMessage("ERROR writing points file: %s", path.c_str()));

@@ -30,6 +30,8 @@ struct LayerOverrides {
     std::optional<double> filterDistance;
     bool noFilter = false;
     bool showSaturated = false;
+    std::optional<std::uint8_t> returns;      // returns per pulse, 1 to 4
+    std::optional<std::uint8_t> returnsShown; // kShowAllReturns ...
 };
 
 // What a finished job did, for reports.
@@ -92,9 +94,10 @@ private:
     JobSummary summary_;
 };
 
-// Every committed slot of a layer as CSV (the columns of quarv-cli process --points), written
-// atomically. False, with "ERROR writing points file: PATH", when it cannot be written.
+// Every committed slot of a layer as CSV (the columns of quarv-cli process --points, with
+// returnNumber,numberOfReturns at the end when `returns` is set), written atomically. False, with
+// "ERROR writing points file: PATH", when it cannot be written.
 bool writePointsCsv(const CloudStore& store, std::uint32_t layer, const std::filesystem::path& path,
-                    MessageSink& sink);
+                    MessageSink& sink, bool returns = false);
 
 } // namespace quarv

@@ -71,8 +71,16 @@ struct PointExtra {
     std::uint16_t pulses = 0;      // pulses behind the point: 1 for a shot, up to P for a stare
     std::uint8_t returnNumber = 0; // 1 = first return of its pulse, by range
     std::uint8_t numberOfReturns = 0; // returns found in the pulse
+    std::uint8_t strongestReturn = 0; // the number of its pulse's strongest return
     bool operator==(const PointExtra&) const = default;
 };
+
+// Which returns of a pulse a layer shows.
+constexpr std::uint8_t kShowAllReturns = 0;
+constexpr std::uint8_t kShowFirstReturn = 1;
+constexpr std::uint8_t kShowLastReturn = 2;
+constexpr std::uint8_t kShowStrongestReturn = 3;
+constexpr std::uint32_t kMaxReturns = 4;
 
 // Colour modes of a layer.
 constexpr std::uint32_t kColorByRange = 1;
@@ -102,6 +110,10 @@ struct PointLayer {
     std::uint8_t neighbourFilter = 1;
     double filterDistance = 0.05;
     std::uint8_t filterPending = 0;
+    // Returns per pulse the next run looks for (1 to 4; 1: the first found only) and which of
+    // a pulse's returns the layer filter shows. Kept beside the layer list, not in it.
+    std::uint8_t returns = 1;
+    std::uint8_t returnsShown = 0; // kShowAllReturns ...
     CloudPoint* points = nullptr; // the layer's slots, fixed when the store is built
     PointExtra* extras = nullptr; // their side records, same indices
 

@@ -146,7 +146,7 @@ void CloudRenderer::filterLayer(std::uint32_t l) {
     for (std::uint32_t i = 0; i < count; ++i) {
         CloudPoint& p = points[i];
         // One store of the final flag: a concurrent reader never sees a passing point flicker.
-        const bool pass = passesLayerFilter(layer, p);
+        const bool pass = passesLayerFilter(layer, p, layer.extras[i]);
         p.storeValid(pass ? 1 : 0);
     }
 }

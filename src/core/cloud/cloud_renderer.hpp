@@ -24,9 +24,26 @@ struct SortEntry {
 };
 
 // The layer filter's rule: a point is shown when it lies in the layer's range window, reaches its
-// SNR limit and is not saturated (unless the layer shows saturated points). NaN never passes.
-inline bool passesLayerFilter(const PointLayer& layer, const CloudPoint& p) {
+// SNR limit, is not saturated (unless the layer shows saturated points) and is one of the
+// returns of its pulse the layer shows (a point with no return number is always one). NaN never
+// passes.
+inline bool passesLayerFilter(const PointLayer& layer, const CloudPoint& p, const PointExtra& e) {
     if (p.saturated && !layer.showSaturated) return false;
+    if (e.numberOfReturns > 1) {
+        switch (layer.returnsShown) {
+        case kShowFirstReturn:
+            if (e.returnNumber != 1) return false;
+            break;
+        case kShowLastReturn:
+            if (e.returnNumber != e.numberOfReturns) return false;
+            break;
+        case kShowStrongestReturn:
+            if (e.returnNumber != e.strongestReturn) return false;
+            break;
+        default:
+            break;
+        }
+    }
     return layer.rangeMin <= p.range && p.range <= layer.rangeMax && p.snr >= layer.snrMin;
 }
 

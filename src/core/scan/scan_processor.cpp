@@ -95,9 +95,19 @@ bool ScanProcessor::sizeLineArrays(std::uint32_t pulses, std::uint64_t samples,
         for (auto* v : {&azimuth_, &elevation_}) {
             if (v->size() < points) v->resize(points);
         }
-        if (shotPoints_.size() < points) shotPoints_.resize(points);
-        if (extras_.size() < points) extras_.resize(points);
+        // A point slot for every return a shot may have.
+        const std::size_t slots = std::size_t(points) * returnsPerShot_;
+        if (shotPoints_.size() < slots) shotPoints_.resize(slots);
+        if (extras_.size() < slots) extras_.resize(slots);
         if (pointValid_.size() < points) pointValid_.resize(points);
+        if (returnCount_.size() < points) returnCount_.resize(points);
+        const std::size_t further = std::size_t(pulses) * (returnsPerShot_ - 1);
+        for (auto* v : {&furtherRange_, &furtherPosition_})
+            if (v->size() < further) v->resize(further);
+        for (auto* v : {&furtherAmplitude_, &furtherSnr_})
+            if (v->size() < further) v->resize(further);
+        for (auto* v : {&furtherSaturated_, &furtherValid_})
+            if (v->size() < further) v->resize(further);
     } catch (const std::bad_alloc&) {
         sink_.report(formatMessage("ERROR, Processing, allocating line buffers (%u shots of %u "
                                    "samples)!",
@@ -164,6 +174,11 @@ bool ScanProcessor::openFile(const std::filesystem::path& path) {
     settings_.setShotsPerLine(points);
     settings_.setLines(lines_);
     const std::uint64_t samples = isPeakKind() ? 0 : std::uint64_t{pulses} * g.samplesPerPulse;
+    // More than one return a shot only where a shot is a point of its own waveform.
+    const std::uint32_t wanted = store_.layer(currentLayer_).returns;
+    returnsPerShot_ = kind_ == RecordKind::Line || kind_ == RecordKind::Bowtie
+                          ? std::clamp<std::uint32_t>(wanted, 1, kMaxReturns)
+                          : 1;
     if (!sizeLineArrays(std::max(pulses, readings), samples, readings)) {
         reader_.close();
         return false;
@@ -217,6 +232,10 @@ void ScanProcessor::clearShots(std::uint32_t shots) {
     std::fill_n(amplitude_.begin(), shots, 0.0);
     std::fill_n(snr_.begin(), shots, 0.0);
     std::fill_n(saturated_.begin(), shots, std::uint8_t{0});
+    // Only the flags: a further return's other values are written whenever its flag is.
+    if (returnsPerShot_ > 1)
+        std::fill_n(furtherValid_.begin(), std::size_t(shots) * (returnsPerShot_ - 1),
+                    std::uint8_t{0});
 }
 
 LineJob ScanProcessor::lineJob(std::uint32_t samplesPerWaveform) {
@@ -286,6 +305,13 @@ bool ScanProcessor::processLine(std::uint32_t line) {
         job.source = &reader_;
         job.record = line;
         job.placement = &place;
+        if (returnsPerShot_ > 1) {
+            place.returnsPerShot = returnsPerShot_;
+            place.returnCount = returnCount_.data();
+            job.further = {furtherRange_.data(), furtherPosition_.data(), furtherAmplitude_.data(),
+                           furtherSnr_.data(),   furtherSaturated_.data(), furtherValid_.data()};
+            job.furtherPerShot = returnsPerShot_ - 1;
+        }
         runOnWorkers(job, points);
         break;
     }
@@ -367,15 +393,22 @@ void ScanProcessor::centroidToView(std::uint32_t layer) {
 
 void ScanProcessor::lineToPoints(std::uint32_t line, const std::uint8_t* valid) {
     const std::uint32_t layer = currentLayer_;
-    for (std::uint32_t s = 0; s < shotsPerLine_; ++s) {
-        if (!valid[s]) continue;
+    const auto commit = [&](std::uint32_t at) {
         CloudPoint& p = store_.nextSlot(layer);
-        p = shotPoints_[s];
+        p = shotPoints_[at];
         p.sequence = pointCounter_++;
         p.line = static_cast<std::uint16_t>(line);
-        store_.nextExtra(layer) = extras_[s];
+        store_.nextExtra(layer) = extras_[at];
         store_.addStatistics(layer, p.saturated != 0, p.range, p.amplitude, p.snr, p);
         store_.commit(layer);
+    };
+    const std::uint32_t perShot = isMultiReturn() ? returnsPerShot_ : 1;
+    for (std::uint32_t s = 0; s < shotsPerLine_; ++s) {
+        if (perShot > 1) {
+            for (std::uint32_t r = 0; r < returnCount_[s]; ++r) commit(s * perShot + r);
+        } else if (valid[s]) {
+            commit(s);
+        }
     }
 
     // The next run's window starts from the extent seen in this one. A layer that has seen no

@@ -96,6 +96,9 @@ public:
     std::uint32_t shotsPerLine() const { return shotsPerLine_; }
     std::uint32_t lines() const { return lines_; }
     RecordKind recordKind() const { return kind_; }
+    // Returns a shot may have in the open file (1 unless the layer asks for more and the file's
+    // shots are waveforms of their own).
+    std::uint32_t returnsPerShot() const { return returnsPerShot_; }
     std::uint32_t currentLayer() const { return currentLayer_; }
     std::uint32_t pointCounter() const { return pointCounter_; }
     std::uint32_t layerLines(std::uint32_t layer) const { return layerLines_[layer]; }
@@ -125,6 +128,7 @@ private:
     // Pulse arrays for `pulses`, waveforms for `samples`, point arrays for `points`.
     bool sizeLineArrays(std::uint32_t pulses, std::uint64_t samples, std::uint32_t points);
     void clearShots(std::uint32_t shots);
+    bool isMultiReturn() const { return returnsPerShot_ > 1 && pulsesPerPoint_ == 0; }
     bool isPeakKind() const {
         return kind_ == RecordKind::PeakLine || kind_ == RecordKind::PeakStare;
     }
@@ -169,6 +173,13 @@ private:
     RecordKind kind_ = RecordKind::Line;
     std::uint32_t pulsesPerPoint_ = 0; // stare: P pulses per position; else 0 (a shot a point)
     std::uint32_t batchPoints_ = 1;    // stare positions handed to the workers at once
+    // Multi-return mode: returns a shot may have (the layer's setting, 1 to 4), their count per
+    // shot, and the returns after the first (shot s at s (R - 1) + j).
+    std::uint32_t returnsPerShot_ = 1;
+    std::vector<std::uint8_t> returnCount_;
+    std::vector<float> furtherRange_, furtherPosition_;
+    std::vector<double> furtherAmplitude_, furtherSnr_;
+    std::vector<std::uint8_t> furtherSaturated_, furtherValid_;
     LaserScanSettings settings_ = LaserScanSettings::defaults();
 
     ScannerCfg scanner_;

@@ -53,6 +53,10 @@ struct LinePlacement {
     std::uint8_t* valid = nullptr; // per point (positions); the shots' flags when per shot
     std::uint32_t pulsesPerPoint = 0;
     std::uint32_t firstPoint = 0; // index in the line of point 0 (its side record's shot)
+    // Multi-return mode (shots only): shot s has up to returnsPerShot points, at
+    // points[s R + r] ordered by range, and returnCount[s] of them.
+    std::uint32_t returnsPerShot = 1;
+    std::uint8_t* returnCount = nullptr;
 };
 
 // Shots [first, end) of a line: their waveforms (samples per waveform apart), horizontal
@@ -74,6 +78,10 @@ struct LineJob {
     const PlaybackFile* source = nullptr;
     std::uint64_t record = 0;
     const LinePlacement* placement = nullptr;
+    // Multi-return mode: the returns after the first of shot s at further[s F + j], j < F, in
+    // the order found (valid 0 after the last).
+    LineArrays further;
+    std::uint32_t furtherPerShot = 0;
 };
 
 // The four values a peak file stores per pulse instead of a waveform.
@@ -86,7 +94,9 @@ struct PeakValues {
 
 // What a return must pass to be taken, and how it is stored: the range gate (when the settings
 // switch it on), then range, position, SNR, saturated flag and the amplitude word read as signed
-// 16 bits; a negative amplitude drops the shot again. Shots without a return are not taken.
+// 16 bits; a negative amplitude drops the shot again. Shots without a return are not taken. In
+// multi-return mode the further returns of the same correlation follow (see
+// WaveformProcessor::furtherReturns), each through the same gate and amplitude rule.
 void takeShot(WaveformProcessor& processor, const LaserScanSettings& settings, const LineJob& job,
               std::uint32_t shot);
 // A peak file's pulse: no return when its position and amplitude are both 0, or when any of its
@@ -99,8 +109,9 @@ void takePeak(WaveformProcessor& processor, const LaserScanSettings& settings,
               std::uint32_t shot);
 // The threshold and the points of shots [first, end) (positions [first, end) when the placement
 // has pulses per point).
+// In multi-return mode `further` holds the shots' further returns (LineJob::further).
 void placeShots(const LinePlacement& place, const LineArrays& out, std::uint32_t first,
-                std::uint32_t end);
+                std::uint32_t end, const LineArrays* further = nullptr);
 // The whole share of a job: its samples when the job names a source, every shot through
 // takeShot, then the threshold and the points when it carries a placement.
 void runJob(WaveformProcessor& processor, const LaserScanSettings& settings, const LineJob& job);

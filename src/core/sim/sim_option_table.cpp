@@ -120,6 +120,8 @@ const std::array kTable{
     SimOptionSpec{"gain", 1, 0, 1e12, [](SimOptions& o, const double* v) { o.gain = v[0]; }},
     SimOptionSpec{"attenuation", 1, 0, 10,
                   [](SimOptions& o, const double* v) { o.attenuationPerM = v[0]; }},
+    SimOptionSpec{"turbidity", 1, 0, 100,
+                  [](SimOptions& o, const double* v) { o.turbidity = v[0]; }},
     SimOptionSpec{"backscatter", 1, 0, 1e4,
                   [](SimOptions& o, const double* v) { wf(o).backscatter = v[0]; }},
     SimOptionSpec{"backscatter-decay", 1, 0.01, 100,

@@ -75,7 +75,23 @@ Ray boresight(const ForwardModel& model) {
 
 } // namespace
 
-bool buildSimScene(const SimOptions& opt, Scene& scene) {
+namespace {
+
+// The options with their turbidity applied.
+SimOptions murky(const SimOptions& opt) {
+    SimOptions o = opt;
+    const double t = std::max(0.0, opt.turbidity);
+    o.scatterers = static_cast<int>(std::lround(opt.scatterers * (1.0 + t)));
+    o.waveform.backscatter = opt.waveform.backscatter * (1.0 + 2.0 * t);
+    o.attenuationPerM = opt.attenuationPerM + 0.05 * t;
+    o.turbidity = 0;
+    return o;
+}
+
+} // namespace
+
+bool buildSimScene(const SimOptions& options, Scene& scene) {
+    const SimOptions opt = murky(options);
     SceneParams p;
     p.distance = opt.distance;
     p.seed = opt.seed;
@@ -130,13 +146,15 @@ public:
         Backscatter water;
         bool hit = false, inRecord = false;
         TruthRow truth;
-        double strongest = 0;      // counts above baseline of the truth echo
-        double recordPosition = 0; // interpolated samples
+        std::vector<TruthRow> echoTruth; // every surface met, in range order
+        double strongest = 0;            // counts above baseline of the truth echo
+        double recordPosition = 0;       // interpolated samples
     };
 
     void trace(float az, float el, double horPos, Shot& shot) const {
         shot.beam = model_.beam(az, el);
         shot.echoes.clear();
+        shot.echoTruth.clear();
         shot.hit = shot.inRecord = false;
         shot.strongest = 0;
         const double interp = model_.interpolation();
@@ -159,6 +177,19 @@ public:
             const double amp = amplitude(h->object, rPrime, cosInc, weight);
             const double pos = model_.recordPosition(rPrime, shot.beam.excess, horPos);
             shot.echoes.push_back({pos / interp, amp});
+            TruthRow e;
+            e.azimuthDeg = shot.beam.azDeg;
+            e.elevationDeg = shot.beam.elDeg;
+            e.point = shot.beam.ray.at(rPrime);
+            e.range = rPrime;
+            e.object = h->object;
+            e.kind = scene_.kind(h->object);
+            e.amplitude = amp;
+            e.rawPosition = pos / interp;
+            if (e.rawPosition >= 0.0 && e.rawPosition <= static_cast<double>(n_ - 1)) {
+                e.echo = static_cast<std::uint32_t>(shot.echoTruth.size() + 1);
+                shot.echoTruth.push_back(e);
+            }
             if (!shot.hit || amp > shot.strongest) {
                 shot.hit = true;
                 shot.strongest = amp;
@@ -218,9 +249,10 @@ private:
 
 } // namespace
 
-bool simulate(const SimOptions& opt, const std::filesystem::path& path, SimResult& result,
+bool simulate(const SimOptions& options, const std::filesystem::path& path, SimResult& result,
               MessageSink& sink) {
     result = SimResult{};
+    const SimOptions opt = murky(options);
     if (!isSceneName(opt.scene)) {
         sink.report(formatMessage("ERROR, Simulator, unknown scene: %s", opt.scene.c_str()));
         return false;
@@ -281,6 +313,11 @@ bool simulate(const SimOptions& opt, const std::filesystem::path& path, SimResul
         words[slot] = pulseCounter++;
         sim.trace(a, e, horPos[slot], shot);
         if (firstOfShot) {
+            for (TruthRow echo : shot.echoTruth) {
+                echo.line = line;
+                echo.shot = shotIndex;
+                result.echoes.push_back(echo);
+            }
             if (shot.inRecord) {
                 shot.truth.line = line;
                 shot.truth.shot = shotIndex;
@@ -333,6 +370,26 @@ bool simulate(const SimOptions& opt, const std::filesystem::path& path, SimResul
         }
     }
     if (!ok || !writer.finish(so.trailerTemperatures)) {
+        sink.report(formatMessage("ERROR, Simulator, writing %s", path.string().c_str()));
+        return false;
+    }
+    return true;
+}
+
+bool writeEchoTruthCsv(const std::filesystem::path& path, const std::vector<TruthRow>& rows,
+                       MessageSink& sink) {
+    AtomicFileWriter out;
+    if (!out.open(path)) {
+        sink.report(formatMessage("ERROR, Simulator, cannot create %s", path.string().c_str()));
+        return false;
+    }
+    std::fputs("line,shot,return,surface,x,y,z,range,strength\n", out.stream());
+    for (const TruthRow& r : rows)
+        std::fprintf(out.stream(),
+                     "%" PRIu32 ",%" PRIu32 ",%" PRIu32 ",%s,%.9g,%.9g,%.9g,%.9g,%.6g\n", r.line,
+                     r.shot, r.echo, surfaceKindName(r.kind), r.point.x, r.point.y, r.point.z,
+                     r.range, r.amplitude);
+    if (!out.commit()) {
         sink.report(formatMessage("ERROR, Simulator, writing %s", path.string().c_str()));
         return false;
     }

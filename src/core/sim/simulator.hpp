@@ -29,6 +29,9 @@ struct SimOptions {
     bool secondReturn = true;      // light passing a scatterer goes on to what lies behind it
     double gain = 1.5e5;           // counts of a reflectivity-1 target square to the beam at 1 m
     double attenuationPerM = 0.05; // water, per metre one way
+    // Murkier water: 0 leaves the scene as it is; T multiplies the suspended scatterers by
+    // 1 + T, the backscatter by 1 + 2 T and adds 0.05 T per metre to the attenuation.
+    double turbidity = 0;
 };
 
 // The scanner and waveform settings each scene is meant to be seen with.
@@ -46,6 +49,7 @@ struct TruthRow {
     SurfaceKind kind = SurfaceKind::Target;
     double amplitude = 0;   // counts above baseline before clipping
     double rawPosition = 0; // raw samples from the start of the record
+    std::uint32_t echo = 0; // in the echo truth: 1-based order by range among the shot's echoes
 };
 
 struct SimResult {
@@ -53,6 +57,8 @@ struct SimResult {
     std::uint64_t beyondRecord = 0; // shots whose echo lies outside the digitiser record
     std::uint64_t saturated = 0;    // pulses whose strongest echo clips
     std::vector<TruthRow> truth;
+    // Every surface each shot's beam meets inside the record, in range order per shot.
+    std::vector<TruthRow> echoes;
 };
 
 // Builds the options' scene (the "plane" needs the scanner's boresight).
@@ -61,6 +67,10 @@ bool buildSimScene(const SimOptions& opt, Scene& scene);
 // Writes the recording to `path`. False, with a message, on invalid options or a write failure.
 bool simulate(const SimOptions& opt, const std::filesystem::path& path, SimResult& result,
               MessageSink& sink);
+
+// "line,shot,return,surface,x,y,z,range,strength", one row per echo of SimResult::echoes.
+bool writeEchoTruthCsv(const std::filesystem::path& path, const std::vector<TruthRow>& rows,
+                       MessageSink& sink);
 
 // "line,shot,azimuth,elevation,x,y,z,range", one row per truth row.
 bool writeTruthCsv(const std::filesystem::path& path, const std::vector<TruthRow>& rows,

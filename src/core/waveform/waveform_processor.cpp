@@ -359,29 +359,127 @@ void WaveformProcessor::rangeFromPosition(double& position, float& range, double
 }
 
 double WaveformProcessor::computeSnr() {
-    if (saturated_) return SATURATED_SNR;
+    return snrAt(rawPeakIndex_, saturated_, noiseBuffer_);
+}
+
+double WaveformProcessor::snrAt(std::uint32_t peak, bool saturated,
+                                std::array<float, NOISE_SAMPLES>& noise) const {
+    if (saturated) return SATURATED_SNR;
     const int samples = samplesPerPulse();
     if (!ready_ || samples <= 0) return std::numeric_limits<double>::quiet_NaN();
     const float* raw = rawBuffer_.data();
-    const int p = static_cast<int>(std::min<std::uint32_t>(rawPeakIndex_, samples - 1));
+    const int p = static_cast<int>(std::min<std::uint32_t>(peak, samples - 1));
     const NoiseWindows windows = noiseWindows(static_cast<std::uint32_t>(p), samples);
     const int a = windows.before, b = windows.after;
     float sum = 0.0f;
     for (int i = 0; i < 10; ++i) {
-        noiseBuffer_[i] = raw[a + i];
-        noiseBuffer_[10 + i] = raw[b + i];
+        noise[i] = raw[a + i];
+        noise[10 + i] = raw[b + i];
     }
-    for (float v : noiseBuffer_) sum += v;
+    for (float v : noise) sum += v;
     const float mean = sum / static_cast<float>(NOISE_SAMPLES);
     // Sample standard deviation (divisor n - 1), rounded to float like the library routine.
     double exactMean = 0.0;
-    for (float v : noiseBuffer_) exactMean += v;
+    for (float v : noise) exactMean += v;
     exactMean /= NOISE_SAMPLES;
     double squares = 0.0;
-    for (float v : noiseBuffer_) squares += (v - exactMean) * (v - exactMean);
+    for (float v : noise) squares += (v - exactMean) * (v - exactMean);
     const float sd = static_cast<float>(std::sqrt(squares / (NOISE_SAMPLES - 1)));
     const double signal = static_cast<double>(raw[p]) - static_cast<double>(mean);
     return signal * signal / (static_cast<double>(sd) * static_cast<double>(sd));
+}
+
+double WaveformProcessor::recordNoiseSigma() {
+    // Differences of neighbouring samples take out the baseline and the slow backscatter. Their
+    // median absolute value gives a first scale that the few pulses of a record cannot move;
+    // whole counts make that median coarse, so the noise is then the root mean square of the
+    // differences within five of those scales (which leaves the pulses' edges out).
+    const int samples = samplesPerPulse();
+    if (samples < 2) return 0;
+    const float* raw = rawBuffer_.data();
+    differences_.resize(static_cast<std::size_t>(samples - 1));
+    for (int i = 0; i + 1 < samples; ++i) differences_[i] = std::fabs(raw[i + 1] - raw[i]);
+    std::vector<float>& sorted = sortedDifferences_;
+    sorted.assign(differences_.begin(), differences_.end());
+    const auto mid = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+    std::nth_element(sorted.begin(), mid, sorted.end());
+    const double bound = 5.0 * std::max(1.4826 * static_cast<double>(*mid), 1.0);
+    double squares = 0;
+    std::size_t count = 0;
+    for (float d : differences_) {
+        if (d > bound) continue;
+        squares += static_cast<double>(d) * d;
+        ++count;
+    }
+    return count ? std::sqrt(squares / static_cast<double>(count) / 2.0) : 0.0;
+}
+
+int WaveformProcessor::furtherReturns(int max, double snrLimit, FurtherReturn* out) {
+    const int n = length_, samples = samplesPerPulse();
+    const int first = searchStart_ + peak::CANDIDATE_SPAN;
+    const int last = searchEnd_ - peak::CANDIDATE_SPAN;
+    if (max <= 0 || !ready_ || n <= 0 || last <= first) return 0;
+    const float* m = xcBuffer_.data();
+    const float* raw = rawBuffer_.data();
+    peak::Correlation c{xcBuffer_.data(), n, computedLo_, &WaveformProcessor::extendDown, this};
+    const int firstK = static_cast<int>(xcPeakIndex_);
+    const int firstWidth = peak::measureWidth(c, firstK, searchEnd_, validBuffer_.data()).width;
+
+    // Candidates: local maxima that stand above the correlation 27 samples either side, as the
+    // first search's candidates do. The flags in one branch-free pass; then only the flagged
+    // points outside the first return's pulse are looked at, and the cheap SNR test comes
+    // before the width walk (most candidates are noise that fails it).
+    if (flags_.size() < static_cast<std::size_t>(n)) flags_.resize(static_cast<std::size_t>(n));
+    std::uint8_t* flag = flags_.data();
+    for (int k = first; k < last; ++k) {
+        const float h = m[k];
+        flag[k] = static_cast<std::uint8_t>((h > m[k - peak::CANDIDATE_SPAN]) &
+                                            (h > m[k + peak::CANDIDATE_SPAN]) & (h >= m[k - 1]) &
+                                            (h > m[k + 1]));
+    }
+    candidates_.clear();
+    std::array<float, NOISE_SAMPLES> noise{};
+    double sigma = -1; // the record's noise, measured once a candidate needs it
+    for (int k = first; k < last; ++k) {
+        if (!flag[k] || std::abs(k - firstK) < firstWidth) continue;
+        const std::uint32_t peakSample = peak::rawPeakIndex(raw, samples, k, interp_);
+        const bool saturated = raw[peakSample] >= SATURATION_LEVEL;
+        const double snr = snrAt(peakSample, saturated, noise);
+        if (!(snr >= snrLimit)) continue;
+        // Twenty noise samples can happen to lie close together, and a noise peak then shows a
+        // high SNR: a further return must also stand clear of the whole record's noise.
+        if (sigma < 0) sigma = recordNoiseSigma();
+        float mean = 0;
+        for (float v : noise) mean += v;
+        mean /= static_cast<float>(NOISE_SAMPLES);
+        if (!saturated && !(raw[peakSample] - mean >= kFurtherSigmas * sigma)) continue;
+        candidates_.push_back({k, peakSample, saturated, snr});
+    }
+    // Highest first; equal heights in index order.
+    std::stable_sort(candidates_.begin(), candidates_.end(),
+                     [m](const Candidate& a, const Candidate& b) { return m[a.k] > m[b.k]; });
+    struct Taken {
+        int k, width;
+    };
+    std::array<Taken, kMaxFurtherReturns + 1> taken{};
+    taken[0] = {firstK, firstWidth};
+    int count = 0;
+    for (const Candidate& cand : candidates_) {
+        if (count >= std::min(max, kMaxFurtherReturns)) break;
+        const peak::Width w = peak::measureWidth(c, cand.k, searchEnd_, validBuffer_.data());
+        if (!w.ok || !(w.width > peak::MIN_WIDTH && w.width < peak::MAX_WIDTH)) continue;
+        bool apart = true;
+        for (int t = 0; t <= count && apart; ++t)
+            apart = std::abs(cand.k - taken[t].k) >= std::max(w.width, taken[t].width);
+        if (!apart) continue;
+        taken[++count] = {cand.k, w.width};
+        FurtherReturn& r = out[count - 1];
+        r.position = peak::quadraticVertex(m, cand.k) + TEMPLATE_PEAK_OFFSET;
+        r.amplitude = static_cast<std::uint16_t>(static_cast<std::int32_t>(raw[cand.peakSample]));
+        r.saturated = cand.saturated;
+        r.snr = cand.snr;
+    }
+    return count;
 }
 
 double WaveformProcessor::computeXcIntensity() {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <vector>
 
 namespace quarv {
 
@@ -101,6 +102,27 @@ public:
     double computeSnr();
     double computeXcIntensity();
 
+    // A return after the first of one waveform (multi-return mode).
+    struct FurtherReturn {
+        double position = 0; // interpolated samples from the record start, as matchedFilter
+        std::uint16_t amplitude = 0;
+        bool saturated = false;
+        double snr = 0;
+    };
+    // After a waveform call that found a return, and before the next waveform: up to `max`
+    // further returns in the same correlation, strongest first. A further return is a
+    // candidate of the same kind as the first (it stands above the correlation 27 samples either
+    // side and is a local maximum), passes the same width test, lies at least one pulse width
+    // (the larger half-height width of the two) from every return already taken, and reaches
+    // `snrLimit` by its own peak. The first return is left exactly as the waveform call found
+    // it. It must also stand kFurtherSigmas noise deviations of the whole record above its local
+    // noise mean (saturated peaks aside). Returns how many were written to out.
+    int furtherReturns(int max, double snrLimit, FurtherReturn* out);
+    static constexpr int kMaxFurtherReturns = 7;
+    // How far above its local noise mean a further return's peak must stand, in units of the
+    // record's noise (a normal noise sample reaches this about once in a billion).
+    static constexpr double kFurtherSigmas = 6.0;
+
     // ---- state (the names of the processing state) ----
     std::uint32_t rawPeakIndex() const { return rawPeakIndex_; }
     std::uint32_t peakXc() const {
@@ -162,6 +184,8 @@ private:
     void applyHorizontalPosition(double& p, double horPos);
     void applyTemperatureCorrection(double& p, double tempA, double tempB) const;
     float rangeFromTime(double p);
+    // SNR of raw peak sample p (saturated: the fixed value), the noise samples into noise.
+    double snrAt(std::uint32_t p, bool saturated, std::array<float, NOISE_SAMPLES>& noise) const;
     // Makes xcBuffer valid over [from, to) (clipped to [0, N)), growing the computed span.
     void ensureCorrelation(int from, int to);
     void computeCorrelation(int from, int to);
@@ -207,6 +231,18 @@ private:
     // per-phase correlation, the peak search's candidate heights, the per-phase weights.
     AlignedBuffer<double> rawWide_;
     AlignedBuffer<float> eligible_;
+    // Scratch of furtherReturns.
+    struct Candidate {
+        int k;
+        std::uint32_t peakSample;
+        bool saturated;
+        double snr;
+    };
+    std::vector<Candidate> candidates_;
+    std::vector<std::uint8_t> flags_;
+    std::vector<float> differences_, sortedDifferences_;
+    // Robust noise of the last waveform's record (counts).
+    double recordNoiseSigma();
     xcorr::PhaseWeights weights_;
     xcorr::TailWeights tail_;
     AllocateFn allocate_ = nullptr;

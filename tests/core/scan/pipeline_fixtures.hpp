@@ -154,8 +154,10 @@ struct Engine {
         for (std::uint32_t l = 0; l < LAYER_COUNT; ++l) {
             PointLayer& rec = store->layer(l);
             CloudPoint* points = rec.points;
+            PointExtra* extras = rec.extras;
             rec = PointLayer{};
             rec.points = points;
+            rec.extras = extras;
             openWindow(l);
         }
         store->resetAll();
