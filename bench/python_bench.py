@@ -12,7 +12,7 @@ Writes the benchmark recording (plane scene at 6 m, 200 lines x 1000 shots x 600
   3. quarv.process of the two recordings on 2 threads of concurrent.futures against one after
      the other (engine workers 1 in both, so the threads are the only parallelism).
 """
-import argparse, concurrent.futures, json, os, shutil, subprocess, sys, tempfile, time
+import argparse, concurrent.futures, json, os, resource, shutil, subprocess, sys, tempfile, time
 
 import numpy as np
 import quarv
@@ -52,12 +52,20 @@ def main():
         # 1. process against the command line.
         points = quarv.process(a)
         run_cli = lambda: subprocess.run([cli, "process", a], check=True, capture_output=True)
-        t_py, t_cli = [], []
+        t_py, t_cli, cpu_py, cpu_cli = [], [], [], []
         for _ in range(args.repeat):  # interleaved, so a change of load hits both
+            c0 = resource.getrusage(resource.RUSAGE_CHILDREN)
             t_cli.append(best(run_cli, 1))
+            c1 = resource.getrusage(resource.RUSAGE_CHILDREN)
+            cpu_cli.append(c1.ru_utime + c1.ru_stime - c0.ru_utime - c0.ru_stime)
+            c0 = time.process_time()
             t_py.append(best(lambda: quarv.process(a), 1))
+            cpu_py.append(time.process_time() - c0)
+        # CPU seconds as well: on a loaded machine they drift far less than wall time.
         print(f"process: quarv-cli {min(t_cli):.3f} s, quarv.process {min(t_py):.3f} s "
-              f"({len(points)} points): ratio {min(t_py) / min(t_cli):.3f}")
+              f"({len(points)} points): ratio {min(t_py) / min(t_cli):.3f}; CPU "
+              f"{min(cpu_cli):.3f} s and {min(cpu_py):.3f} s: ratio "
+              f"{min(cpu_py) / min(cpu_cli):.3f}")
 
         # 2. matched filter rate against the C++ kernel on the same waveforms.
         rec = quarv.Recording(a)
