@@ -37,7 +37,8 @@ PYBIND11_MODULE(quarv, m) {
     using namespace quarv::python;
     m.doc() = "Recordings of the underwater laser scanner, their waveforms and point clouds as "
               "numpy arrays, read and processed by quarv's own core.";
-    py::register_exception<Error>(m, "Error", PyExc_RuntimeError);
+    py::register_exception<Error>(m, "Error", PyExc_RuntimeError).attr("__doc__") =
+        "A file or operation the core refused; the text is the core's own message.";
     bindRecording(m);
     bindShots(m);
     bindPoints(m);
