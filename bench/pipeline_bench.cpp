@@ -317,5 +317,52 @@ BENCHMARK(BM_RecordKind)
     ->UseRealTime()
     ->Iterations(3);
 
+// The harbour demo (61,440 waveforms, fish and debris in the water) with one return a pulse and
+// with two, in the same run: what looking for the surface behind a scatterer costs.
+void BM_Returns(benchmark::State& state) {
+    Recording& base = recording();
+    if (!base.ok) {
+        state.SkipWithError("could not write the recording");
+        return;
+    }
+    StderrSink sink;
+    const std::filesystem::path file = base.dir / "harbour.raw";
+    sim::SimResult result;
+    if (!std::filesystem::exists(file) &&
+        !sim::simulate(sim::sceneDefaults("harbour"), file, result, sink)) {
+        state.SkipWithError("could not write the recording");
+        return;
+    }
+    NullNotifier notifier;
+    PointLayer& layer = base.store->layer(0);
+    layer.neighbourFilter = 0;
+    layer.returns = static_cast<std::uint8_t>(state.range(0));
+    ProcessingSession session(*base.store, *base.renderer, base.root, sink, notifier, 2);
+    const auto run = [&] {
+        layer.rangeMin = 1.0f;
+        layer.rangeMax = 25.0f;
+        layer.snrMin = 20.0f;
+        session.openPlayback(file);
+        session.setRequest(ProcessRequest::ProcessPlayback);
+        session.startProcessing(0);
+        session.waitUntilIdle(std::chrono::hours(1));
+    };
+    run();
+    const double cpu0 = processCpuSeconds();
+    for (auto _ : state) run();
+    const std::uint64_t waveforms = 256u * 240u;
+    setCpuPerWaveform(state, processCpuSeconds() - cpu0, waveforms);
+    setRate(state, waveforms);
+    state.counters["points"] = base.store->pointCount(0);
+    layer.returns = 1;
+}
+BENCHMARK(BM_Returns)
+    ->Arg(1)
+    ->Arg(2)
+    ->ArgName("returns")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
+
 } // namespace
 } // namespace quarv

@@ -13,8 +13,43 @@ std::filesystem::path layerListPath(const ConfigRoot& root, const std::string& n
     return root.cfgFile(name + ".lcfg");
 }
 
+namespace {
+
+// The multi-return settings live beside the layer list, one "returns shown" line per layer, so
+// that the list keeps the 36-byte entries other tools read. Anything unreadable or out of range
+// gives the defaults: one return, all shown.
+std::filesystem::path returnsPath(const ConfigRoot& root, const std::string& name) {
+    return root.cfgFile(name + ".returns");
+}
+
+void readReturns(PointLayer* layers, int count, const std::filesystem::path& file) {
+    std::ifstream in;
+    if (isRegularFile(file)) in.open(file);
+    for (int i = 0; i < count; ++i) {
+        int returns = 1, shown = kShowAllReturns;
+        if (in && !(in >> returns >> shown)) returns = 1, shown = kShowAllReturns;
+        const bool ok = returns >= 1 && returns <= static_cast<int>(kMaxReturns) && shown >= 0 &&
+                        shown <= kShowStrongestReturn;
+        layers[i].returns = static_cast<std::uint8_t>(ok ? returns : 1);
+        layers[i].returnsShown = static_cast<std::uint8_t>(ok ? shown : kShowAllReturns);
+    }
+}
+
+bool writeReturns(const PointLayer* layers, int count, const std::filesystem::path& file) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += std::to_string(layers[i].returns) + " " + std::to_string(layers[i].returnsShown) +
+                "\n";
+    return writeFileAtomically(file, reinterpret_cast<const std::uint8_t*>(text.data()),
+                               text.size());
+}
+
+} // namespace
+
 bool readLayerList(PointLayer* layers, int count, const ConfigRoot& root, const std::string& name) {
-    return readLayerListFile(layers, count, layerListPath(root, name));
+    const bool read = readLayerListFile(layers, count, layerListPath(root, name));
+    readReturns(layers, count, returnsPath(root, name));
+    return read;
 }
 
 bool readLayerListFile(PointLayer* layers, int count, const std::filesystem::path& file) {
@@ -60,7 +95,8 @@ bool readLayerListFile(PointLayer* layers, int count, const std::filesystem::pat
 
 bool writeLayerList(const PointLayer* layers, int count, const ConfigRoot& root,
                     const std::string& name) {
-    return writeLayerListFile(layers, count, layerListPath(root, name));
+    return writeLayerListFile(layers, count, layerListPath(root, name)) &&
+           writeReturns(layers, count, returnsPath(root, name));
 }
 
 bool writeLayerListFile(const PointLayer* layers, int count, const std::filesystem::path& file) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace quarv {
@@ -241,6 +242,9 @@ private:
     std::vector<Candidate> candidates_;
     std::vector<std::uint8_t> flags_;
     std::vector<float> differences_, sortedDifferences_;
+    std::vector<std::pair<double, double>> prefix_;
+    // Running sums of the raw samples and their squares into prefix_.
+    void sumPrefix(const float* raw, int samples);
     // Robust noise of the last waveform's record (counts).
     double recordNoiseSigma();
     xcorr::PhaseWeights weights_;

@@ -3,6 +3,7 @@
 #include "core/cloud/cloud_store.hpp"
 #include "core/config/viewer_settings.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quarv {
@@ -50,6 +51,10 @@ struct layerDlg::Row {
     NumEdit minDist{-1000, 1000, 4};
     QLabel filenameCaption{QStringLiteral("Filename: ")};
     QLabel filename;
+    QLabel returnsLabel{QStringLiteral("Returns / pulse")};
+    QSpinBox returns;
+    QLabel shownLabel{QStringLiteral("Show returns")};
+    QComboBox shown;
 
     explicit Row(int index) {
         const QString n = QStringLiteral("layer%1.").arg(index);
@@ -69,6 +74,14 @@ struct layerDlg::Row {
         clutterEnable.setObjectName(n + "clutterEnable");
         minDist.setObjectName(n + "minDist");
         filename.setObjectName(n + "filename");
+        returns.setObjectName(n + "returns");
+        shown.setObjectName(n + "shownReturns");
+        returns.setRange(1, static_cast<int>(kMaxReturns));
+        returns.setToolTip(QStringLiteral("Returns looked for in each pulse by the next run "
+                                          "(1: the strongest pulse-shaped peak only)"));
+        // In the order of kShowAllReturns ... kShowStrongestReturn.
+        shown.addItems({QStringLiteral("all"), QStringLiteral("first"), QStringLiteral("last"),
+                        QStringLiteral("strongest")});
         filename.setTextInteractionFlags(Qt::TextSelectableByMouse);
         filename.setMinimumWidth(200);
         // A long path must not widen the dialog past the screen: the label shows what fits,
@@ -101,6 +114,10 @@ struct layerDlg::Row {
         clutterLayout.addWidget(&minDistLabel);
         clutterLayout.addWidget(&minDist);
         grid.addWidget(&clutterBox, 1, 8, 1, 3);
+        grid.addWidget(&returnsLabel, 2, 0, 1, 2, Qt::AlignRight);
+        grid.addWidget(&returns, 2, 2);
+        grid.addWidget(&shownLabel, 2, 3, 1, 2, Qt::AlignRight);
+        grid.addWidget(&shown, 2, 5);
         grid.setColumnStretch(10, 1);
     }
 };
@@ -163,6 +180,8 @@ void layerDlg::initialise() {
         r.snrMin.setValue(l.snrMin);
         r.clutterEnable.setChecked(l.neighbourFilter != 0);
         r.minDist.setValue(l.filterDistance);
+        r.returns.setValue(l.returns);
+        r.shown.setCurrentIndex(l.returnsShown);
     }
     fileChosen_ = false;
 }
@@ -196,6 +215,8 @@ void layerDlg::performUpdates() {
         l.snrMin = static_cast<float>(r.snrMin.value());
         l.neighbourFilter = r.clutterEnable.isChecked() ? 1 : 0;
         l.filterDistance = r.minDist.value();
+        l.returns = static_cast<std::uint8_t>(r.returns.value());
+        l.returnsShown = static_cast<std::uint8_t>(std::max(0, r.shown.currentIndex()));
     }
     store_.markChanged();
     accept();
