@@ -112,6 +112,19 @@ void setRate(benchmark::State& state, std::uint64_t waveformsPerIteration) {
                                                        benchmark::Counter::kIsRate);
 }
 
+// One Process command run of `file` into layer 0 of `store`, waited for. Every run starts from
+// the same window (a run leaves its seen extent as the layer's window, which would narrow the
+// next run's search).
+void processOnce(ProcessingSession& session, CloudStore& store, const std::filesystem::path& file,
+                 float rangeMin, float rangeMax) {
+    store.layer(0).rangeMin = rangeMin;
+    store.layer(0).rangeMax = rangeMax;
+    session.openPlayback(file);
+    session.setRequest(ProcessRequest::ProcessPlayback);
+    session.startProcessing(0);
+    session.waitUntilIdle(std::chrono::hours(1));
+}
+
 // The Process command on the recording (clutter filters off: the waveforms are what is
 // measured). The first run warms the page cache and is not timed.
 void BM_PipelineEndToEnd(benchmark::State& state) {
@@ -125,16 +138,7 @@ void BM_PipelineEndToEnd(benchmark::State& state) {
     r.store->layer(0).neighbourFilter = 0;
     ProcessingSession session(*r.store, *r.renderer, r.root, sink, notifier,
                               static_cast<unsigned>(state.range(0)));
-    const auto run = [&] {
-        // Every run starts from the same window (a run leaves its seen extent as the layer's
-        // window, which would narrow the next run's search).
-        r.store->layer(0).rangeMin = 0.5f;
-        r.store->layer(0).rangeMax = 30.0f;
-        session.openPlayback(r.file);
-        session.setRequest(ProcessRequest::ProcessPlayback);
-        session.startProcessing(0);
-        session.waitUntilIdle(std::chrono::hours(1));
-    };
+    const auto run = [&] { processOnce(session, *r.store, r.file, 0.5f, 30.0f); };
     run();
     const double cpu0 = processCpuSeconds();
     for (auto _ : state) run();
@@ -294,14 +298,7 @@ void BM_RecordKind(benchmark::State& state) {
     NullNotifier notifier;
     base.store->layer(0).neighbourFilter = 0;
     ProcessingSession session(*base.store, *base.renderer, base.root, sink, notifier, 2);
-    const auto run = [&] {
-        base.store->layer(0).rangeMin = 0.5f;
-        base.store->layer(0).rangeMax = 30.0f;
-        session.openPlayback(file);
-        session.setRequest(ProcessRequest::ProcessPlayback);
-        session.startProcessing(0);
-        session.waitUntilIdle(std::chrono::hours(1));
-    };
+    const auto run = [&] { processOnce(session, *base.store, file, 0.5f, 30.0f); };
     run();
     const double cpu0 = processCpuSeconds();
     for (auto _ : state) run();
@@ -338,15 +335,8 @@ void BM_Returns(benchmark::State& state) {
     layer.neighbourFilter = 0;
     layer.returns = static_cast<std::uint8_t>(state.range(0));
     ProcessingSession session(*base.store, *base.renderer, base.root, sink, notifier, 2);
-    const auto run = [&] {
-        layer.rangeMin = 1.0f;
-        layer.rangeMax = 25.0f;
-        layer.snrMin = 20.0f;
-        session.openPlayback(file);
-        session.setRequest(ProcessRequest::ProcessPlayback);
-        session.startProcessing(0);
-        session.waitUntilIdle(std::chrono::hours(1));
-    };
+    layer.snrMin = 20.0f;
+    const auto run = [&] { processOnce(session, *base.store, file, 1.0f, 25.0f); };
     run();
     const double cpu0 = processCpuSeconds();
     for (auto _ : state) run();

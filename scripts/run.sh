@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The main job: install what is missing, build in Release, and start the workstation on the demo
-# recording (generated on first use). Pass a recording to open that instead.
+# recording (generated on first use). Pass a recording to open that instead. On a machine without
+# a display it does what it can without one: processes the recording, writes its LAS file and a
+# picture of the view (under xvfb-run) next to it, and says where they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -17,8 +19,16 @@ fi
 echo "==> quarv-cli info $1"
 ./build/quarv-cli info "$1"
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  echo "==> No display: start it on one, e.g. xvfb-run -a bash scripts/run.sh" >&2
-  exit 1
+  base=${1%.*}
+  echo "==> No display: processing $1 headless"
+  ./build/quarv-cli process "$1" --layer 0 --las "$base.las"
+  echo "==> xvfb-run -a ./build/quarv $1 --snapshot $base.png --fit --window"
+  xvfb-run -a ./build/quarv "$1" --snapshot "$base.png" --fit --window
+  echo
+  echo "LAS file: $base.las"
+  echo "Picture:  $base.png"
+  echo "On a desktop, open the workstation with: bash scripts/run.sh $1"
+  exit 0
 fi
 echo "==> quarv $1"
 exec ./build/quarv "$1"

@@ -2,7 +2,9 @@
 // xvfb-run -a; on this machine that is Mesa's llvmpipe). Two clouds: the harbour demo recording
 // processed by the engine, and five full layers (5 x 2,249,999 points). For each: the rebuild of
 // the display data, a full frame, a frame during a drag (the subsample), and a pick. The drag
-// frame is reported against the full frame of the same cloud in the same run.
+// frame is reported against the full frame of the same cloud in the same run; so are the depth
+// shading and the legend against the plain frame, and the scan image of a 2048 x 2047 recording
+// against the processing of that recording.
 #include "core/app/message_sink.hpp"
 #include "core/app/notifier.hpp"
 #include "core/cloud/cloud_renderer.hpp"
@@ -11,6 +13,7 @@
 #include "core/scan/process_request.hpp"
 #include "core/scan/processing_session.hpp"
 #include "core/sim/simulator.hpp"
+#include "core/viewer/view_aids.hpp"
 #include "gui/viewer/child_view.hpp"
 #include "gui/viewer/gl_format.hpp"
 
@@ -19,7 +22,9 @@
 
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -28,6 +33,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quarv {
 namespace {
@@ -212,6 +218,104 @@ void BM_Pick(benchmark::State& state) {
     state.counters["hit"] = static_cast<double>(found) / static_cast<double>(state.iterations());
 }
 
+// Frames of the same cloud in turn: plain (no shading, no legend), with depth shading, and with
+// both; the second over the first and the third over the second are the costs of each. Ratios of
+// the process's CPU time (llvmpipe draws on threads of this process), which the neighbours' load
+// on a shared machine disturbs far less than the wall clock; the median over the iterations.
+double processCpu() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void BM_DepthShadingFrame(benchmark::State& state) {
+    Cloud& c = cloudFor(state);
+    c.view->glRenderer()->setSubsample(false);
+    c.view->frame();
+    std::vector<double> shaded, legend, plainMs;
+    const auto timed = [&](bool shading, bool withLegend) {
+        c.view->setDepthShading(shading);
+        c.view->setLegendShown(withLegend);
+        const double t0 = processCpu();
+        c.view->frame();
+        return processCpu() - t0;
+    };
+    for (auto _ : state) {
+        const double a = timed(false, false), b = timed(true, false), d = timed(true, true);
+        shaded.push_back(b / a);
+        legend.push_back(d / b);
+        plainMs.push_back(1e3 * a);
+    }
+    label(state, c);
+    state.counters["plain_cpu_ms"] = median(plainMs);
+    state.counters["shaded_over_plain"] = median(shaded);
+    state.counters["legend_over_shaded"] = median(legend);
+}
+
+// A 2048 x 2047 recording (short records: a target 2 m away) processed once into a layer, which
+// holds the first 2,249,999 of its points; then the scan image of that layer, timed against the
+// processing.
+void BM_ScanImage(benchmark::State& state) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "quarv-gl-bench";
+    std::filesystem::create_directories(dir);
+    const ConfigRoot root(dir / "home");
+    StderrSink sink;
+    root.ensureCreated(sink);
+    const std::filesystem::path raw = dir / "scan-2048x2047.raw";
+    if (!std::filesystem::exists(raw)) {
+        sim::SimOptions opt = sim::sceneDefaults("plane");
+        opt.distance = 2.0;
+        opt.scanner.shotsPerLine = 2048;
+        opt.scanner.lines = 2047;
+        opt.scanner.samplesPerPulse = 128;
+        sim::SimResult result;
+        if (!sim::simulate(opt, raw, result, sink)) return state.SkipWithError("simulator");
+    }
+    auto store = std::make_unique<CloudStore>();
+    CloudRenderer renderer(*store);
+    PointLayer& layer = store->layer(0);
+    std::tie(layer.rangeMin, layer.rangeMax, layer.snrMin, layer.colorTo) =
+        std::tuple(0.5f, 30.0f, 5.0f, Rgb{255, 255, 255});
+    NullNotifier notifier;
+    ProcessingSession session(*store, renderer, root, sink, notifier);
+    session.setRangeWindow(0.5f, 30.0f);
+    const auto t0 = std::chrono::steady_clock::now();
+    if (session.openPlayback(raw)) {
+        session.setRequest(ProcessRequest::ProcessPlayback);
+        session.startProcessing(0);
+        session.waitUntilIdle(std::chrono::hours(1));
+    }
+    const double processing =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ScanImage image;
+    double build = 0;
+    for (auto _ : state) {
+        const auto t = std::chrono::steady_clock::now();
+        buildScanImage(*store, 0, image);
+        build += std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+    }
+    state.counters["points"] = store->pointCount(0);
+    state.counters["lines"] = image.lines;
+    state.counters["shots"] = image.shots;
+    state.counters["processing_s"] = processing;
+    state.counters["build_over_processing"] =
+        build / static_cast<double>(state.iterations()) / processing;
+}
+
+BENCHMARK(BM_DepthShadingFrame)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(7);
+BENCHMARK(BM_ScanImage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_RebuildDisplayData)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FullFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DragFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();

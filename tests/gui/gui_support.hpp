@@ -198,6 +198,7 @@ struct ViewFixture {
         store->setCurrentLayer(0);
         view->setRenderer(renderer.get());
         view->setHasCloud(true);
+        view->setLegendShown(false); // frames of points alone; the legend has its own test
         view->setTarget(0, 5, 0);
         view->resetCamera();
         view->resize(400, 300);

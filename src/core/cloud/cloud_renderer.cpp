@@ -79,6 +79,7 @@ void CloudRenderer::buildPalette(std::uint32_t l) {
 }
 
 void CloudRenderer::colorize(std::uint32_t l) {
+    heightColoured_[l].store(false, std::memory_order_release);
     buildPalette(l);
     const std::uint32_t mode = store_.layer(l).colorMode;
     if (mode == kColorByAmplitudeRank)
@@ -164,6 +165,9 @@ void CloudRenderer::colorByHeight(std::uint32_t l, const ColorRamp& ramp) {
         if (p.y > ymax) ymax = p.y;
     }
     const double span = static_cast<double>(ymax) - ymin;
+    heightMin_[l] = ymin;
+    heightMax_[l] = ymax;
+    heightColoured_[l].store(true, std::memory_order_release);
     for (std::uint32_t i = 0; i < count; ++i) {
         CloudPoint& p = points[i];
         if (!p.isValid()) continue;

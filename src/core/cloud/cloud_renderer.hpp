@@ -66,6 +66,13 @@ public:
     void filterLayer(std::uint32_t l);
     // Colours the valid points of layer l from the ramp by their y coordinate.
     void colorByHeight(std::uint32_t l, const ColorRamp& ramp);
+    // Whether layer l's colours are the height colouring's (set by colorByHeight, cleared by
+    // colorize), and the y extent that colouring spread over the ramp.
+    bool heightColoured(std::uint32_t l) const {
+        return heightColoured_[l].load(std::memory_order_acquire);
+    }
+    float heightMin(std::uint32_t l) const { return heightMin_[l]; }
+    float heightMax(std::uint32_t l) const { return heightMax_[l]; }
 
     // Visible points of all layers in use, in enumeration order: fn(layer, point).
     template <typename Fn> void forEachVisible(Fn&& fn) const {
@@ -104,6 +111,8 @@ private:
     ZeroedPages selectList_;
     std::uint32_t selectCount_ = 0;
     std::atomic<bool> dirty_{true};
+    std::array<std::atomic<bool>, LAYER_COUNT> heightColoured_{};
+    std::array<float, LAYER_COUNT> heightMin_{}, heightMax_{};
 };
 
 } // namespace quarv

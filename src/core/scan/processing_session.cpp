@@ -177,6 +177,7 @@ void ProcessingSession::giveLayerDialogValues(std::uint32_t layer) {
     l.rangeMin = completed.rangeMin();
     l.rangeMax = completed.rangeMax();
     l.snrMin = completed.snrThreshold();
+    if (returns_ >= 1 && returns_ <= kMaxReturns) l.returns = returns_;
 }
 
 void ProcessingSession::requestFilter() {

@@ -22,6 +22,7 @@
 #pragma once
 
 #include "core/cloud/cloud_file.hpp"
+#include "core/cloud/cloud_store.hpp"
 #include "core/cloud/las_file.hpp"
 #include "core/scan/laser_scan_settings.hpp"
 #include "core/scan/process_request.hpp"
@@ -97,6 +98,10 @@ public:
         rangeMax_ = rangeMax;
     }
     void setSnrMin(float v) { snrMin_ = v; }
+    // Returns per pulse the build dialog asks of the next run (1 to 4); it starts from the
+    // current layer's own setting and goes to the layer with the window and limit.
+    void setReturns(std::uint8_t v) { returns_ = v; }
+    std::uint8_t layerReturns() const { return store_.layer(currentLayer()).returns; }
     // The range gate byte of laserscan.cfg (the build dialog's "Perform Range Exclusion").
     void setRangeGate(bool on) { settings_.setRangeGate(on ? 1 : 0); }
     // Makes the dialog's window and SNR limit those of `layer`, from which a run takes them:
@@ -154,6 +159,7 @@ private:
     LaserScanSettings settings_;
     std::uint32_t averageWindow_ = 0;
     float rangeMin_ = 0, rangeMax_ = 0, snrMin_ = 0;
+    std::uint8_t returns_ = 0; // 0: not set by the dialog, the layer keeps its own
     std::string filePath_;
     ScannerCfg scanner_;
     DigitizerCfg digitizer_;

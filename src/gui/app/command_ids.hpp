@@ -30,6 +30,14 @@ enum CommandId : int {
     // Edit menu entries of dialogs the command set had no way to open.
     ID_BUILD_POINT_CLOUD = 32814, // "Build Point Cloud Dialog"
     ID_COLOR_CFG = 32815,         // "Intensity / SNR Color CFG"
+    // The view's own commands.
+    ID_FIT_CLOUD = 32816,
+    ID_LEGEND = 32817,
+    ID_DEPTH_SHADING = 32818,
+    ID_SAVE_VIEW_IMAGE = 32819,
+    ID_POINTS_LARGER = 32820,
+    ID_POINTS_SMALLER = 32821,
+    ID_SCAN_IMAGE = 32822,
 };
 
 // The toolbar's buttons in order; 0 marks a separator.

@@ -66,6 +66,8 @@ CMainFrame::CMainFrame(bool withView, QWidget* parent) : QMainWindow(parent) {
         setCentralWidget(&noView_);
     }
     createToolBar();
+    addDockWidget(Qt::RightDockWidgetArea, &scanImage_);
+    resizeDocks({&scanImage_}, {340}, Qt::Horizontal);
     createMenus();
     setStatusBar(&statusBar_);
     // Optional: a mode outside the buttons' set leaves none of them checked.
@@ -129,6 +131,7 @@ void CMainFrame::createMenus() {
     file->addSeparator();
     addCommand(file, ID_SAVE_LAS, QStringLiteral("Save LAS File"));
     addCommand(file, ID_SAVE_XYZ, QStringLiteral("Save XYZ File"));
+    addCommand(file, ID_SAVE_VIEW_IMAGE, QStringLiteral("Save View Image..."));
     file->addSeparator();
     addCommand(file, ID_APP_EXIT, QStringLiteral("E&xit"));
 
@@ -162,6 +165,28 @@ void CMainFrame::createMenus() {
     showStatus->setCheckable(true);
     showStatus->setChecked(true);
     connect(showStatus, &QAction::toggled, &statusBar_, &QWidget::setVisible);
+    viewMenu->addSeparator();
+    addCommand(viewMenu, ID_FIT_CLOUD, QStringLiteral("Fit Cloud"))
+        ->setShortcut(QKeySequence(Qt::Key_F));
+    addCommand(viewMenu, ID_POINTS_LARGER, QStringLiteral("Larger Points"))
+        ->setShortcuts({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)});
+    addCommand(viewMenu, ID_POINTS_SMALLER, QStringLiteral("Smaller Points"))
+        ->setShortcut(QKeySequence(Qt::Key_Minus));
+    const auto toggle = [&](int id, const QString& caption, bool on, auto setter) {
+        QAction* a = addCommand(viewMenu, id, caption);
+        a->setCheckable(true);
+        a->setChecked(on);
+        connect(a, &QAction::toggled, &view_, setter);
+        return a;
+    };
+    toggle(ID_LEGEND, QStringLiteral("Legend"), view_.legendShown(), &CChildView::setLegendShown);
+    toggle(ID_DEPTH_SHADING, QStringLiteral("Depth Shading"), view_.depthShading(),
+           &CChildView::setDepthShading);
+    QAction* scan = scanImage_.toggleViewAction();
+    scan->setObjectName(QStringLiteral("ID_%1").arg(ID_SCAN_IMAGE));
+    scan->setText(QStringLiteral("Scan Image"));
+    viewMenu->addAction(scan);
+    actions_[ID_SCAN_IMAGE] = scan;
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     addCommand(help, ID_APP_ABOUT, QStringLiteral("&About quarv..."));

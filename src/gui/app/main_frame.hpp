@@ -7,6 +7,7 @@
 
 #include "gui/app/prog_status_bar.hpp"
 #include "gui/viewer/child_view.hpp"
+#include "gui/viewer/scan_image_panel.hpp"
 
 #include <QActionGroup>
 #include <QLabel>
@@ -23,6 +24,7 @@ public:
     explicit CMainFrame(bool withView = true, QWidget* parent = nullptr);
 
     CChildView& view() { return view_; }
+    ScanImagePanel& scanImage() { return scanImage_; }
     bool hasView() const { return centralWidget() == &view_; }
     CProgStatusBar& progStatusBar() { return statusBar_; }
     QToolBar& toolBar() { return *toolBar_; }
@@ -44,6 +46,7 @@ private:
     void showModes();
 
     CChildView view_;
+    ScanImagePanel scanImage_;
     QLabel noView_;
     CProgStatusBar statusBar_;
     QToolBar* toolBar_ = nullptr; // owned by the window

@@ -3,6 +3,7 @@
 #include "core/app/layer_statistics.hpp"
 #include "core/app/save_names.hpp"
 #include "core/cloud/cloud_export.hpp"
+#include "core/config/atomic_file.hpp"
 #include "core/config/layer_list.hpp"
 #include "core/scan/process_request.hpp"
 #include "core/scan/processing_session.hpp"
@@ -17,8 +18,10 @@
 #include "gui/scanfile/file_info_dlg.hpp"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPainter>
 #include <QThread>
 
 namespace quarv {
@@ -101,6 +104,11 @@ void CquarvApp::initInstance(bool maximised, bool openGl) {
     CChildView& v = frame_->view();
     v.setRenderer(renderer_.get());
     v.setDisplayMode(kDisplayPointCloud);
+    v.setColorRamp(&ramp_);
+    frame_->scanImage().attach(renderer_.get(), &v);
+    connect(&v, &CChildView::waveformRequested, this, &CquarvApp::showWaveform);
+    connect(&frame_->scanImage(), &ScanImagePanel::waveformRequested, this,
+            &CquarvApp::showWaveform);
     applyPointSize();
     notifier_.attach(&v, frame_.get());
 }
@@ -172,6 +180,18 @@ void CquarvApp::onCommand(int id) {
         break;
     case ID_BUILD_POINT_CLOUD:
         buildPointCloud();
+        break;
+    case ID_FIT_CLOUD:
+        view().fitCloud();
+        break;
+    case ID_POINTS_LARGER:
+        view().changePointSize(1);
+        break;
+    case ID_POINTS_SMALLER:
+        view().changePointSize(-1);
+        break;
+    case ID_SAVE_VIEW_IMAGE:
+        saveViewImage();
         break;
     default:
         break; // the framework's own entries (toolbar and status bar toggles)
@@ -252,6 +272,41 @@ void CquarvApp::saveXyz() {
     }
     NullSink quiet;
     exportXyz(*renderer_, path.toStdString(), quiet);
+}
+
+void CquarvApp::saveViewImage() {
+    QString path;
+    if (chooseSavePath(QStringLiteral("Save View Image"), "png",
+                       QStringLiteral("PNG Images (*.png)"), path))
+        writeViewImage(path.toStdString());
+}
+
+bool CquarvApp::writeViewImage(const std::string& path, bool wholeWindow) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImage image;
+    if (wholeWindow) {
+        image = frame_->grab().toImage();
+        // The window's grab takes the view's last frame without what its painter adds (the
+        // legend): the view's own snapshot goes on top.
+        if (frame_->hasView()) {
+            QPainter painter(&image);
+            painter.drawImage(view().mapTo(frame_.get(), QPoint(0, 0)), view().snapshot());
+        }
+    } else if (frame_->hasView()) {
+        image = view().snapshot();
+    }
+    if (image.isNull() || !image.save(&buffer, "PNG") ||
+        !writeFileAtomically(path, bytes.constData(), static_cast<std::size_t>(bytes.size()))) {
+        sink_.report(formatMessage("ERROR writing image file: %s", path.c_str()));
+        return false;
+    }
+    return true;
+}
+
+void CquarvApp::showWaveform(const QString& path, unsigned line, unsigned shot) {
+    if (procGraphDlg_->showShot(path.toStdString(), line, shot)) procGraphDlg_->exec();
 }
 
 void CquarvApp::processingGraphs() {

@@ -73,6 +73,13 @@ public:
     void fileInformation();
     void layerStatistics();
     void about();
+    // File -> "Save View Image...": the view as shown, legend included, as a PNG.
+    void saveViewImage();
+    // Writes the view as shown (or the whole main window) to `path` as a PNG, atomically. False,
+    // with "ERROR writing image file: PATH" in the sink, when it cannot be written.
+    bool writeViewImage(const std::string& path, bool wholeWindow = false);
+    // The Processing Graphs at shot `shot` of line `line` of the recording `path`.
+    void showWaveform(const QString& path, unsigned line, unsigned shot);
 
     void setSaveChooser(SaveChooser chooser) { chooseSave_ = std::move(chooser); }
 

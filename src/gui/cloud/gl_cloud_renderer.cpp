@@ -2,6 +2,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -188,7 +189,7 @@ void GlCloudRenderer::drawBatches(const std::vector<Batch>& batches, QOpenGLBuff
                        reinterpret_cast<const void*>(offsetof(Vertex, r)));
     }
     for (const Batch& b : batches) {
-        glPointSize(b.size);
+        glPointSize(std::max(1.0f, b.size + static_cast<float>(sizeStep_)));
         glDrawArrays(GL_POINTS, static_cast<GLint>(b.first), static_cast<GLsizei>(b.count));
     }
     buffer.release();

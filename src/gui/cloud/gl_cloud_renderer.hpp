@@ -53,6 +53,10 @@ public:
     void setBaseSize(float size);
     float baseSize() const { return baseSize_; }
 
+    // Pixels added to every point size as drawn (render and pick alike), never below 1 pixel.
+    void setSizeStep(int step) { sizeStep_ = step; }
+    int sizeStep() const { return sizeStep_; }
+
     // Drops the GL objects; call with the context current before it goes away.
     void releaseGl();
 
@@ -90,6 +94,7 @@ private:
     std::vector<Vertex> drag_; // the drag subsample on its way to dragVertices_, kept for reuse
     std::vector<Batch> renderBatches_, pickBatches_, dragBatches_;
     float baseSize_ = 1.0f;
+    int sizeStep_ = 0;
     bool subsample_ = false;
     std::uint32_t budget_ = kDragPointBudget;
     std::uint32_t dragBudget_ = kDragPointBudget; // the budget the subsample was made for

@@ -159,6 +159,21 @@ bool ProcGraphDlg::loadFile(const std::string& path) {
     return ok;
 }
 
+bool ProcGraphDlg::showShot(const std::string& path, std::uint32_t line, std::uint32_t shot) {
+    if ((!model_.isOpen() || model_.path() != path) && !loadFile(path)) return false;
+    std::uint32_t group = 0, value = 0;
+    model_.slidersFor(line, shot, group, value);
+    {
+        // The sliders show the place; the pictures are drawn here once, not by their signals.
+        const QSignalBlocker a(&lineSlide_), b(&shotSlide_);
+        lineSlide_.pointer("Pointer-1")->setValue(group);
+        showGroup(group);
+        shotSlide_.pointer("Pointer-1")->setValue(value);
+    }
+    showPulse(value);
+    return true;
+}
+
 void ProcGraphDlg::windowEdited() {
     windowTouched_ = true;
     if (acting()) showGroup(model_.currentGroup());

@@ -46,6 +46,9 @@ public:
     // "Load File" with a path: title, records, sliders, group 0. False when the file could not
     // be opened (the dialog keeps showing what it showed).
     bool loadFile(const std::string& path);
+    // Loads `path` (unless it is open already) and shows shot `shot` of line `line`: the group
+    // on the line slider, the pulse on the shot slider. False when the file could not be opened.
+    bool showShot(const std::string& path, std::uint32_t line, std::uint32_t shot);
     // "Load File": asks for a file first.
     void chooseAndLoad();
     // "MF Pulse Dlg".

@@ -103,6 +103,23 @@ SliderRange ProcGraphModel::lineSlider() const {
     return {0.0, last};
 }
 
+void ProcGraphModel::slidersFor(std::uint32_t line, std::uint32_t shot, std::uint32_t& group,
+                                std::uint32_t& value) const {
+    const std::uint32_t p = digitizer_.pulsesPerRecord();
+    const std::uint8_t type = scanner_.scanType();
+    if (type == kScanTypeStopAndStare) {
+        group = line;
+        value = shot * p;
+    } else if (type == kScanTypeMovingBowtie) {
+        group = line;
+        value = shot;
+    } else {
+        const std::uint32_t k = recordsPerGroup();
+        group = line / k;
+        value = (line % k) * p + shot;
+    }
+}
+
 void ProcGraphModel::applyWindow(double rangeMin, double rangeMax) {
     const float lo = static_cast<float>(rangeMin), hi = static_cast<float>(rangeMax);
     processing_.setRangeMin(lo);

@@ -86,6 +86,10 @@ public:
 
     SliderRange shotSlider() const;
     SliderRange lineSlider() const;
+    // The line slider's group and the shot slider's value that show shot `shot` of line `line`
+    // as the processing numbers a point's line and shot (a stare position shows its pulse 0).
+    void slidersFor(std::uint32_t line, std::uint32_t shot, std::uint32_t& group,
+                    std::uint32_t& value) const;
 
     // The group of the line slider's value g (truncated by the caller), then the pulse routine
     // for pulse 1 of the group; `pulse` receives that pulse.

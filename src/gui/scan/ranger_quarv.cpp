@@ -37,6 +37,11 @@ RangerQuarv::RangerQuarv(ProcessingSession& session, MessageSink& sink, QWidget*
     left_.addWidget(&exclusion_);
     form_.addRow(QStringLiteral("SNR Min Limit"), &snrEdit_);
     form_.addRow(QStringLiteral("Sliding Average per Scan"), &averageEdit_);
+    returnsEdit_.setObjectName(QStringLiteral("returnsPerPulse"));
+    returnsEdit_.setRange(1, static_cast<int>(kMaxReturns));
+    returnsEdit_.setToolTip(QStringLiteral("Returns looked for in each pulse (1: the strongest "
+                                           "pulse-shaped peak only)"));
+    form_.addRow(QStringLiteral("Returns per Pulse"), &returnsEdit_);
     left_.addLayout(&form_);
     info_.setObjectName(QStringLiteral("configList"));
     info_.setMinimumSize(380, 450);
@@ -95,6 +100,7 @@ void RangerQuarv::showValues() {
     startEdit_.setValue(session_.rangeMin());
     endEdit_.setValue(session_.rangeMax());
     snrEdit_.setValue(session_.snrMin());
+    returnsEdit_.setValue(session_.layerReturns());
 }
 
 void RangerQuarv::activate() {
@@ -137,6 +143,7 @@ void RangerQuarv::processPointCloud() {
                             static_cast<float>(endEdit_.value()));
     session_.setSnrMin(static_cast<float>(snrEdit_.value()));
     session_.setRangeGate(rangeBox_.isChecked());
+    session_.setReturns(static_cast<std::uint8_t>(returnsEdit_.value()));
     accept();
 }
 

@@ -31,6 +31,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace quarv {
@@ -79,6 +80,7 @@ private:
     QFormLayout form_;
     NumEdit snrEdit_{-1e12, 1e12, 2};
     NumEdit averageEdit_{0, 4294967295.0, 0};
+    QSpinBox returnsEdit_;
     InfoList info_;
     QVBoxLayout right_;
     Graph linesGraph_;

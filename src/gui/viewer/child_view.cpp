@@ -1,11 +1,15 @@
 #include "gui/viewer/child_view.hpp"
 
 #include "core/cloud/cloud_renderer.hpp"
+#include "core/viewer/color_ramp.hpp"
 #include "gui/app/custom_events.hpp"
 
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QPainter>
+#include <QWheelEvent>
 
 #include <GL/gl.h>
 
@@ -34,6 +38,7 @@ void CChildView::releaseGl() {
     if (context()) {
         makeCurrent();
         gl_->releaseGl();
+        shading_.releaseGl();
         doneCurrent();
     }
 }
@@ -45,6 +50,7 @@ void CChildView::setRenderer(CloudRenderer* renderer) {
     if (renderer_) {
         gl_ = std::make_unique<GlCloudRenderer>(*renderer_);
         gl_->setBaseSize(baseSize_);
+        gl_->setSizeStep(sizeStep_);
     }
     update();
 }
@@ -96,11 +102,10 @@ void CChildView::initializeGL() {
     // The buffers belong to this context; drop them with it (a re-parented widget gets a new one).
     disconnect(contextConnection_);
     contextConnection_ = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
-        if (gl_) {
-            makeCurrent();
-            gl_->releaseGl();
-            doneCurrent();
-        }
+        makeCurrent();
+        if (gl_) gl_->releaseGl();
+        shading_.releaseGl();
+        doneCurrent();
     });
 }
 
@@ -112,6 +117,12 @@ void CChildView::resizeGL(int w, int h) {
 }
 
 void CChildView::setUpFrame() {
+    // The legend's painter may leave its program, buffer and attribute arrays behind.
+    QOpenGLFunctions* f = context()->functions();
+    f->glUseProgram(0);
+    f->glBindBuffer(GL_ARRAY_BUFFER, 0);
+    for (GLuint a = 0; a < 3; ++a) f->glDisableVertexAttribArray(a);
+    glDepthMask(GL_TRUE);
     glEnable(GL_DEPTH_TEST);
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -136,12 +147,167 @@ void CChildView::paintGL() {
     // Points committed by the processing thread mark the store; pick them up unless a drag is
     // under way (a rebuild of millions of points would stall it; the release redraws anyway).
     if (renderer_ && !dragging_ && renderer_->store().takeChanged()) renderer_->markDirty();
+    const bool rebuilt = renderer_ && renderer_->dirty();
     setUpFrame();
     glPushMatrix();
     applyModelMatrix();
     if (gl_) gl_->draw(kGlRender);
     glPopMatrix();
+    // Not while dragging: the subsample's gaps would read as edges everywhere.
+    if (depthShading_ && !dragging_ && gl_ && gl_->vertexCount() > 0)
+        shading_.apply(width_, height_, kNearPlane, kFarPlane);
     glFlush();
+    if (rebuilt) {
+        rebuildLegend();
+        emit displayRebuilt();
+    }
+    if (legendShown_) paintLegend();
+}
+
+bool CChildView::fitCloud() {
+    // The widget's own size: a view not yet painted has had no resize of its frame buffer.
+    const qreal dpr = devicePixelRatioF();
+    const int w = std::max(1, static_cast<int>(std::lround(width() * dpr)));
+    const int h = std::max(1, static_cast<int>(std::lround(height() * dpr)));
+    if (!renderer_ || !fitCamera(camera_, renderer_->bounds(), w, h)) return false;
+    update();
+    return true;
+}
+
+void CChildView::zoomBy(double notches, QPointF at) {
+    // The zoom scales the model's distance from the eye: a notch forwards brings it 10 % nearer,
+    // panned so that what lies under `at` (at the target's distance) stays there.
+    const double w = std::max(1, width()), h = std::max(1, height());
+    zoomTowards(camera_, static_cast<float>(std::pow(1.1, -notches)), 2.0 * at.x() / w - 1.0,
+                1.0 - 2.0 * at.y() / h, w / h);
+    update();
+}
+
+void CChildView::changePointSize(int step) {
+    sizeStep_ = std::clamp(sizeStep_ + step, -30, 30);
+    if (gl_) gl_->setSizeStep(sizeStep_);
+    update();
+}
+
+void CChildView::setDepthShading(bool on) {
+    depthShading_ = on;
+    update();
+}
+
+void CChildView::setLegendShown(bool on) {
+    legendShown_ = on;
+    update();
+}
+
+void CChildView::wheelEvent(QWheelEvent* e) {
+    const double notches = e->angleDelta().y() / 120.0;
+    if (notches != 0) zoomBy(notches, e->position());
+    e->accept();
+}
+
+QImage CChildView::snapshot() {
+    return grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+}
+
+void CChildView::rebuildLegend() {
+    static const ColorRamp grey;
+    legend_ =
+        renderer_ ? buildLegend(*renderer_, ramp_ ? *ramp_ : grey) : std::vector<LegendEntry>{};
+    legendRamps_.clear();
+    if (legend_.empty()) {
+        legendImage_ = legendPixels_ = QImage();
+        return;
+    }
+    constexpr int kWidth = 270, kPad = 8, kBar = 246, kBarHeight = 12;
+    QFont font = this->font();
+    font.setPointSizeF(std::max(8.0, font.pointSizeF()));
+    QFont bold = font;
+    bold.setBold(true);
+    const int line = QFontMetrics(font).height();
+    const auto whatHeight = [&](const LegendEntry& e) {
+        return QFontMetrics(font)
+            .boundingRect(QRect(0, 0, kWidth - 2 * kPad, 1000), Qt::TextWordWrap,
+                          QString::fromStdString(e.what))
+            .height();
+    };
+    int height = kPad;
+    for (const LegendEntry& e : legend_)
+        height +=
+            line + whatHeight(e) + kBarHeight + 2 + line + (e.saturatedShown ? line : 0) + kPad;
+    QImage image(kWidth, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(QColor(16, 16, 16, 210));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    int y = kPad;
+    for (const LegendEntry& e : legend_) {
+        p.setPen(Qt::white);
+        p.setFont(bold);
+        const QFontMetrics fm(bold);
+        p.drawText(
+            kPad, y + fm.ascent(),
+            fm.elidedText(QString::fromStdString(e.title), Qt::ElideMiddle, kWidth - 2 * kPad));
+        y += line;
+        p.setFont(font);
+        p.drawText(QRect(kPad, y, kWidth - 2 * kPad, whatHeight(e)), Qt::TextWordWrap,
+                   QString::fromStdString(e.what));
+        y += whatHeight(e);
+        QImage ramp(256, 1, QImage::Format_RGB32);
+        for (int i = 0; i < 256; ++i) {
+            const Rgb c = e.ramp[static_cast<std::size_t>(i)];
+            ramp.setPixel(i, 0, qRgb(c.r, c.g, c.b));
+        }
+        const QRect bar(kPad + 4, y, kBar - 8, kBarHeight);
+        p.drawImage(bar, ramp);
+        legendRamps_.push_back(bar);
+        y += kBarHeight + 2;
+        const QFontMetrics fm2(font);
+        for (const LegendEntry::Tick& t : e.ticks) {
+            const QString text = QString::fromStdString(t.label);
+            const int w = fm2.horizontalAdvance(text);
+            int x =
+                bar.left() + static_cast<int>(std::lround(t.position * (bar.width() - 1))) - w / 2;
+            x = std::clamp(x, 2, kWidth - w - 2);
+            p.drawText(x, y + fm2.ascent(), text);
+        }
+        y += line;
+        if (e.saturatedShown) {
+            p.fillRect(kPad + 4, y + 3, 10, 10, QColor(255, 0, 0));
+            p.drawText(kPad + 20, y + fm2.ascent(), QStringLiteral("red: saturated returns"));
+            y += line;
+        }
+        y += kPad;
+    }
+    p.end();
+    legendImage_ = image;
+    // Bottom row first, as glDrawPixels takes them.
+    legendPixels_ = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied).mirrored();
+}
+
+void CChildView::paintLegend() {
+    if (legendPixels_.isNull()) return;
+    // Plain pixels onto the frame buffer, premultiplied alpha over the points: no painter and
+    // no state of its own, whoever renders the frame (a paint, a grab, a benchmark's call).
+    const double dpr = devicePixelRatioF();
+    glDisable(GL_DEPTH_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glRasterPos2d(-1.0 + 2.0 * 10 * dpr / width_, -1.0 + 2.0 * 10 * dpr / height_);
+    glPixelZoom(static_cast<float>(dpr), static_cast<float>(dpr));
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glDrawPixels(legendPixels_.width(), legendPixels_.height(), GL_RGBA, GL_UNSIGNED_BYTE,
+                 legendPixels_.constBits());
+    glPixelZoom(1, 1);
+    glDisable(GL_BLEND);
+    glEnable(GL_DEPTH_TEST);
+}
+
+QRect CChildView::legendRampRect(std::size_t k) const {
+    if (!legendShown_ || k >= legendRamps_.size()) return {};
+    return legendRamps_[k].translated(10, height() - legendImage_.height() - 10);
 }
 
 void CChildView::mousePressEvent(QMouseEvent* e) {
@@ -289,10 +455,17 @@ void CChildView::onDoubleClick(int x, int y) {
         resetCamera();
         update();
         break;
-    case kPickPointInfo:
+    case kPickPointInfo: {
         pointInfo_.setPoint(*p, renderer_->store().extraOf(p));
-        pointInfo_.exec();
+        std::uint32_t layer = 0, slot = 0;
+        std::optional<WaveformRef> ref;
+        if (locateSlot(renderer_->store(), p, layer, slot))
+            ref = waveformOf(renderer_->store(), layer, slot);
+        pointInfo_.setWaveformAvailable(ref.has_value());
+        if (pointInfo_.exec() == PtCloudDlg::kWaveformChosen && ref)
+            emit waveformRequested(QString::fromStdString(ref->path), ref->line, ref->shot);
         break;
+    }
     case kPickFirstPoint:
         if (askFirst(*p)) {
             firstPoint_ = p; // a reference to the slot, not a copy

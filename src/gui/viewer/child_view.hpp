@@ -6,9 +6,12 @@
 
 #include "core/viewer/camera.hpp"
 #include "core/viewer/target_search.hpp"
+#include "core/viewer/view_aids.hpp"
 #include "gui/cloud/gl_cloud_renderer.hpp"
+#include "gui/viewer/depth_shading.hpp"
 #include "gui/viewer/pt_cloud_dlg.hpp"
 
+#include <QImage>
 #include <QOpenGLWidget>
 
 #include <cstdint>
@@ -17,6 +20,7 @@
 namespace quarv {
 
 class CloudRenderer;
+class ColorRamp;
 
 // Pick modes: what a double-click does.
 constexpr int kPickFirstPoint = 4;
@@ -63,6 +67,27 @@ public:
     // The cloud changed: rebuild the display data at the next paint and redraw.
     void cloudChanged();
 
+    // The ramp the height colouring uses, for the legend (null: no height legend).
+    void setColorRamp(const ColorRamp* ramp) { ramp_ = ramp; }
+    // Places the camera so that every visible point is in the window (rotation kept). False when
+    // nothing is visible.
+    bool fitCloud();
+    // Wheel zoom: `notches` steps of the wheel, forwards (> 0) brings the cloud nearer, towards
+    // window position `at`.
+    void zoomBy(double notches, QPointF at);
+    // Adds `step` pixels to every drawn point size (never below 1 pixel).
+    void changePointSize(int step);
+    int pointSizeStep() const { return sizeStep_; }
+    void setDepthShading(bool on);
+    bool depthShading() const { return depthShading_; }
+    void setLegendShown(bool on);
+    bool legendShown() const { return legendShown_; }
+    const std::vector<LegendEntry>& legend() const { return legend_; }
+    // Where the ramp bar of legend entry k lies in the window (empty when not drawn).
+    QRect legendRampRect(std::size_t k) const;
+    // The view as shown, legend included, at its current size.
+    QImage snapshot();
+
     // Renders the pick pass and returns the pick index found in the 19 x 19 square round window
     // position (x, y), or -1 when every pixel there is background.
     std::int64_t pickIndexAt(int x, int y);
@@ -77,6 +102,10 @@ public:
 signals:
     void pickModeChanged(int mode);
     void motionModeChanged(int mode);
+    // Point Information's "Waveform": the recording, line and shot behind the point shown.
+    void waveformRequested(const QString& path, unsigned line, unsigned shot);
+    // The display data were rebuilt from the store (points, colours or filter marks changed).
+    void displayRebuilt();
 
 protected:
     void initializeGL() override;
@@ -86,6 +115,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
@@ -97,6 +127,8 @@ private:
     void measureTo(const CloudPoint& p);
     const CloudPoint* searchTarget(const CloudPoint& seed, CloudPoint& out);
     void releaseGl();
+    void rebuildLegend();
+    void paintLegend();
 
     CloudRenderer* renderer_ = nullptr;
     std::unique_ptr<GlCloudRenderer> gl_;
@@ -114,6 +146,15 @@ private:
     CloudPoint secondTarget_; // the same for the second end of a target measurement
     TargetSearchParams targetParams_;
     PtCloudDlg pointInfo_;
+    DepthShading shading_;
+    const ColorRamp* ramp_ = nullptr;
+    bool depthShading_ = true;
+    bool legendShown_ = true;
+    int sizeStep_ = 0;
+    std::vector<LegendEntry> legend_;
+    QImage legendImage_;             // the legend drawn once per change, copied onto each frame
+    QImage legendPixels_;            // the same as GL takes them: RGBA, bottom row first
+    std::vector<QRect> legendRamps_; // the ramp bars inside legendImage_
     QMetaObject::Connection contextConnection_;
 };
 

@@ -7,7 +7,8 @@ PtCloudDlg::PtCloudDlg(QWidget* parent)
       azElLabel_(QStringLiteral("Az, El (deg)")), rangeLabel_(QStringLiteral("Rng (m), SNR, Sat")),
       peakLabel_(QStringLiteral("Peak Pos (cnts)")),
       pulsesLabel_(QStringLiteral("Pulses, Rng Std Dev (m)")),
-      returnLabel_(QStringLiteral("Return")), ok_(QStringLiteral("OK")) {
+      returnLabel_(QStringLiteral("Return")), waveform_(QStringLiteral("Waveform")),
+      ok_(QStringLiteral("OK")) {
     setWindowTitle(QStringLiteral("Point Information"));
     setObjectName(QStringLiteral("PtCloudDlg"));
     xyz_.setObjectName(QStringLiteral("xyz"));
@@ -25,10 +26,15 @@ PtCloudDlg::PtCloudDlg(QWidget* parent)
         layout_.addWidget(rows[r][0], r, 0);
         layout_.addWidget(rows[r][1], r, 1);
     }
+    waveform_.setObjectName(QStringLiteral("waveform"));
+    waveform_.setToolTip(
+        QStringLiteral("Open the Processing Graphs at this point's line and shot"));
+    layout_.addWidget(&waveform_, 6, 0, Qt::AlignLeft);
     layout_.addWidget(&ok_, 6, 1, Qt::AlignRight);
     setLayout(&layout_);
     ok_.setDefault(true);
     connect(&ok_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(&waveform_, &QPushButton::clicked, this, [this] { done(kWaveformChosen); });
 }
 
 void PtCloudDlg::setPoint(const CloudPoint& p, const PointExtra* extra) {

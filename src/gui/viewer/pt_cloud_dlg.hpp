@@ -19,6 +19,11 @@ public:
     // The point and its side record (null when nothing is known of its source): a point that
     // averages several pulses shows them and their spread, a pulse's later return its number.
     void setPoint(const CloudPoint& p, const PointExtra* extra = nullptr);
+    // "Waveform" closes the dialog with this result; it is enabled only for points made from a
+    // recording (not for LAS imports or rebuilt cloud files).
+    static constexpr int kWaveformChosen = 2;
+    void setWaveformAvailable(bool on) { waveform_.setEnabled(on); }
+    QPushButton& waveformButton() { return waveform_; }
 
     // The four value texts as they were last formatted (also what the labels show).
     QString xyzText() const { return xyz_.text(); }
@@ -44,6 +49,7 @@ private:
     QGridLayout layout_;
     QLabel xyzLabel_, azElLabel_, rangeLabel_, peakLabel_, pulsesLabel_, returnLabel_;
     QLabel xyz_, azEl_, range_, peak_, pulses_, return_;
+    QPushButton waveform_;
     QPushButton ok_;
 };
 
