@@ -2,7 +2,9 @@
 // processed by the engine from a warm page cache with one and with two workers, next to the two
 // figures it is judged against in the same run: reading the file once with `cat`, and the bare
 // matched filter on one core over the same waveforms. The recording is written before the
-// first benchmark (outside every timed region) and deleted when the program ends.
+// first benchmark (outside every timed region) and deleted when the program ends; or, with
+// QUARV_BENCH_RECORDING naming a recording of that geometry (bench/python_bench.py writes one),
+// that file is used and kept.
 #include "core/app/message_sink.hpp"
 #include "core/app/notifier.hpp"
 #include "core/cloud/cloud_renderer.hpp"
@@ -11,6 +13,7 @@
 #include "core/scan/processing_session.hpp"
 #include "core/scanfile/playback_file.hpp"
 #include "core/sim/simulator.hpp"
+#include "core/waveform/shot.hpp"
 #include "core/waveform/waveform_processor.hpp"
 
 #include <benchmark/benchmark.h>
@@ -49,13 +52,24 @@ struct Recording {
         root = ConfigRoot(dir / "home");
         StderrSink sink;
         if (!root.ensureCreated(sink)) return;
-        sim::SimOptions opt = sim::sceneDefaults("plane");
-        opt.distance = 6.0;
-        opt.scanner.shotsPerLine = kShots;
-        opt.scanner.lines = kLines;
-        opt.scanner.samplesPerPulse = kSamples;
-        sim::SimResult result;
-        if (!sim::simulate(opt, file, result, sink)) return;
+        if (const char* given = std::getenv("QUARV_BENCH_RECORDING")) {
+            file = given;
+            PlaybackFile reader(sink);
+            const ScanGeometry g = reader.open(file) ? reader.geometry() : ScanGeometry{};
+            if (g.shotsPerLine != kShots || g.lines != kLines || g.samplesPerPulse != kSamples) {
+                std::fprintf(stderr, "QUARV_BENCH_RECORDING: not a %ux%ux%u recording\n",
+                             unsigned(kLines), unsigned(kShots), unsigned(kSamples));
+                return;
+            }
+        } else {
+            sim::SimOptions opt = sim::sceneDefaults("plane");
+            opt.distance = 6.0;
+            opt.scanner.shotsPerLine = kShots;
+            opt.scanner.lines = kLines;
+            opt.scanner.samplesPerPulse = kSamples;
+            sim::SimResult result;
+            if (!sim::simulate(opt, file, result, sink)) return;
+        }
         bytes = std::filesystem::file_size(file);
         store = std::make_unique<CloudStore>();
         renderer = std::make_unique<CloudRenderer>(*store);
@@ -157,42 +171,51 @@ void BM_CatRecording(benchmark::State& state) {
 }
 BENCHMARK(BM_CatRecording)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
+// The waveforms of the first lines held in memory, with their horizontal positions, and the
+// file's shot settings with the window the pipeline benchmark uses.
+struct KernelInput {
+    std::vector<std::int16_t> samples;
+    std::vector<double> horPos;
+    ShotSettings settings;
+    bool ok = false;
+};
+
+const KernelInput& kernelInput() {
+    static const KernelInput input = [] {
+        KernelInput in;
+        StderrSink sink;
+        PlaybackFile reader(sink);
+        if (!recording().ok || !reader.open(recording().file)) return in;
+        const std::size_t perLine = std::size_t{kShots} * kSamples;
+        in.samples.resize(perLine * kKernelLines);
+        in.horPos.resize(std::size_t{kShots} * kKernelLines);
+        std::vector<std::uint32_t> words(kShots);
+        for (std::uint32_t l = 0; l < kKernelLines; ++l) {
+            float elevation = 0;
+            reader.readLineRecord(l, std::span(in.samples.data() + l * perLine, perLine),
+                                  std::span(in.horPos.data() + l * kShots, kShots), words,
+                                  elevation);
+        }
+        in.ok = shotSettingsOf(reader, 0.5, 30.0, in.settings);
+        return in;
+    }();
+    return input;
+}
+
 // The matched filter alone on one core, over the waveforms of the first lines held in memory,
 // set up as the workers are (the correlation computed where the peak search looks).
 void BM_BareMatchedFilter(benchmark::State& state) {
     Recording& r = recording();
-    if (!r.ok) {
-        state.SkipWithError("could not write the recording");
+    const KernelInput& in = kernelInput();
+    if (!in.ok) {
+        state.SkipWithError("could not read the recording");
         return;
     }
     StderrSink sink;
-    PlaybackFile reader(sink);
-    if (!reader.open(r.file)) {
-        state.SkipWithError("cannot open the recording");
-        return;
-    }
-    ScannerCfg scanner;
-    DigitizerCfg digitizer;
-    ProcessingCfg processing;
-    EnvCfg environment;
-    CalibrationCfg calibration;
-    PanTiltCfg panTilt;
-    AttitudeBlock attitude;
-    reader.copyHeader(scanner, digitizer, processing, environment, calibration, panTilt, attitude);
-    processing.setRangeMin(0.5);
-    processing.setRangeMax(30.0);
     WaveformProcessor processor(r.root, sink);
     processor.setFullCorrelation(false);
-    processor.configure(digitizer, processing, calibration);
-    const std::size_t perLine = std::size_t{kShots} * kSamples;
-    std::vector<std::int16_t> samples(perLine * kKernelLines);
-    std::vector<double> horPos(kShots);
-    std::vector<std::uint32_t> words(kShots);
-    for (std::uint32_t l = 0; l < kKernelLines; ++l) {
-        float elevation = 0;
-        reader.readLineRecord(l, std::span(samples.data() + l * perLine, perLine), horPos, words,
-                              elevation);
-    }
+    configureShot(processor, in.settings);
+    const std::int16_t* samples = in.samples.data();
     const std::uint64_t count = std::uint64_t{kShots} * kKernelLines;
     std::uint64_t found = 0;
     const double cpu0 = processCpuSeconds();
@@ -201,8 +224,8 @@ void BM_BareMatchedFilter(benchmark::State& state) {
             double position = 0;
             std::uint16_t amplitude = 0;
             bool saturated = false, hit = false;
-            found += processor.matchedFilter(samples.data() + w * kSamples, position, amplitude,
-                                             saturated, hit);
+            found += processor.matchedFilter(samples + w * kSamples, position, amplitude, saturated,
+                                             hit);
             benchmark::DoNotOptimize(position);
         }
     }
@@ -212,6 +235,24 @@ void BM_BareMatchedFilter(benchmark::State& state) {
         static_cast<double>(found) / static_cast<double>(count * state.iterations());
 }
 BENCHMARK(BM_BareMatchedFilter)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What quarv.matched_filter runs: processShots on one thread over the same waveforms (matched
+// filter, range, SNR and intensity of each).
+void BM_ShotsOneThread(benchmark::State& state) {
+    Recording& r = recording();
+    const KernelInput& in = kernelInput();
+    if (!in.ok) {
+        state.SkipWithError("could not read the recording");
+        return;
+    }
+    StderrSink sink;
+    std::vector<ShotResult> results(in.horPos.size());
+    for (auto _ : state)
+        if (!processShots(r.root, in.settings, in.samples, in.horPos, results, 1, sink))
+            state.SkipWithError("processShots refused");
+    setRate(state, results.size());
+}
+BENCHMARK(BM_ShotsOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Every record kind through the engine with the same number of waveforms (48,000 of 600 samples:
 // 480 shots x 100 lines, 120 stare positions of 4 pulses x 100 lines, bowtie sweeps of 480

@@ -3,13 +3,13 @@
 // from the command line; what is not given comes from the scene's own defaults.
 #include "cli/commands.hpp"
 #include "core/app/message_sink.hpp"
+#include "core/sim/sim_option_table.hpp"
 #include "core/sim/simulator.hpp"
 
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <map>
 #include <sstream>
 
@@ -66,53 +66,39 @@ Waveforms
   --clean                no noise, backscatter, window echo or clipping
 )";
 
-// "a,b,c" into exactly `count` numbers.
-bool parseList(const std::string& text, std::size_t count, std::vector<double>& out) {
-    out.clear();
+// "a,b,c" into numbers; a cell that is not a number becomes NaN, which the option refuses.
+std::vector<double> parseList(const std::string& text) {
+    std::vector<double> out;
     std::stringstream ss(text);
     for (std::string cell; std::getline(ss, cell, ',');) {
         char* end = nullptr;
         const double v = std::strtod(cell.c_str(), &end);
-        if (cell.empty() || *end != '\0' || !std::isfinite(v)) return false;
-        out.push_back(v);
+        out.push_back(cell.empty() || *end != '\0' ? std::nan("") : v);
     }
-    return out.size() == count;
+    return out;
 }
 
-class OptionReader {
-public:
-    explicit OptionReader(const Args& args) : args_(args) {}
-    const std::string& problem() const { return problem_; }
-
-    void number(const char* name, const std::function<void(double)>& set, double lo, double hi) {
-        if (!problem_.empty()) return;
-        const auto v = args_.number(name);
-        if (!args_.error().empty()) {
-            problem_ = args_.error();
-        } else if (v) {
-            if (!(*v >= lo && *v <= hi))
-                problem_ = "--" + std::string(name) + " out of range";
-            else
-                set(*v);
-        }
-    }
-    void list(const char* name, std::size_t count,
-              const std::function<void(const std::vector<double>&)>& set) {
-        if (!problem_.empty()) return;
-        const auto v = args_.value(name);
-        if (!v) return;
+// The first problem of the table's options as given, or "" once all are applied.
+std::string applyOptions(const Args& args, sim::SimOptions& o) {
+    for (const sim::SimOptionSpec& spec : sim::simOptionTable()) {
         std::vector<double> values;
-        if (!parseList(*v, count, values))
-            problem_ = "--" + std::string(name) + " needs " + std::to_string(count) +
-                       " comma-separated numbers";
-        else
-            set(values);
+        if (spec.count == 0) {
+            if (!args.flag(spec.name)) continue;
+        } else if (spec.count == 1) {
+            const auto v = args.number(spec.name);
+            if (!args.error().empty()) return args.error();
+            if (!v) continue;
+            values.push_back(*v);
+        } else {
+            const auto v = args.value(spec.name);
+            if (!v) continue;
+            values = parseList(*v);
+        }
+        const std::string problem = sim::applySimOption(o, spec, values);
+        if (!problem.empty()) return "--" + std::string(spec.name) + " " + problem;
     }
-
-private:
-    const Args& args_;
-    std::string problem_;
-};
+    return "";
+}
 
 bool hasSuffix(const std::string& s, const std::string& suffix) {
     if (s.size() < suffix.size()) return false;
@@ -123,7 +109,10 @@ bool hasSuffix(const std::string& s, const std::string& suffix) {
 }
 
 int runSimulate(int argc, char** argv) {
-    const Args args(argc, argv, {"peak", "no-trailer", "no-second-return", "clean", "help"});
+    std::vector<std::string> flags{"help"};
+    for (const sim::SimOptionSpec& spec : sim::simOptionTable())
+        if (spec.count == 0) flags.emplace_back(spec.name);
+    const Args args(argc, argv, flags);
     if (args.flag("help")) {
         std::fputs(kHelp, stdout);
         return 0;
@@ -143,83 +132,14 @@ int runSimulate(int argc, char** argv) {
         return 2;
     }
     sim::SimOptions o = sim::sceneDefaults(sceneName);
-    sim::ScannerOptions& s = o.scanner;
-    sim::WaveformOptions& w = o.waveform;
-    o.peakFile = args.flag("peak") || hasSuffix(*out, ".pek");
-    if (args.flag("no-trailer")) s.trailerTemperatures.reset();
-    if (args.flag("no-second-return")) o.secondReturn = false;
-    if (args.flag("clean")) {
-        w.noiseSigma = 0;
-        w.backscatter = 0;
-        w.windowEcho = 0;
-        w.clipLevel = 32767;
-    }
+    o.peakFile = hasSuffix(*out, ".pek");
     // --home is accepted like every command's; the simulator reads no settings.
-
-    OptionReader r(args);
-    const auto u16 = [](std::uint16_t& f) {
-        return [&f](double v) { f = static_cast<std::uint16_t>(v); };
-    };
-    const auto f32 = [](float& f) { return [&f](double v) { f = static_cast<float>(v); }; };
-    const auto f64 = [](double& f) { return [&f](double v) { f = v; }; };
-    r.number(
-        "type", [&](double v) { s.scanType = static_cast<std::uint8_t>(v); }, 0, 4);
-    r.number("shots", u16(s.shotsPerLine), 2, 3000);
-    r.number("lines", u16(s.lines), 1, 65535);
-    r.number("samples", u16(s.samplesPerPulse), 64, 32767);
-    r.number("pulses", u16(s.pulsesPerPosition), 1, 3000);
-    r.number(
-        "seed", [&](double v) { o.seed = static_cast<std::uint64_t>(v); }, 0, 9.0e15);
-    r.number("distance", f64(o.distance), 0.05, 1000);
-    r.number(
-        "scatterers", [&](double v) { o.scatterers = static_cast<int>(v); }, 0, 1e6);
-    r.number("interp", f64(s.interpolation), 1, 64);
-    r.number("index", f64(s.refractiveIndex), 1, 2);
-    r.list("az", 2, [&](const auto& v) { s.azStartDeg = float(v[0]), s.azStopDeg = float(v[1]); });
-    r.list("el", 2, [&](const auto& v) { s.elStartDeg = float(v[0]), s.elStopDeg = float(v[1]); });
-    r.list("az-factors", 2,
-           [&](const auto& v) { s.azFactorNeg = float(v[0]), s.azFactorPos = float(v[1]); });
-    r.list("el-factors", 2,
-           [&](const auto& v) { s.elFactorNeg = float(v[0]), s.elFactorPos = float(v[1]); });
-    r.list("offsets", 3, [&](const auto& v) {
-        s.xOffsetM = float(v[0]), s.yOffsetM = float(v[1]), s.zOffsetM = float(v[2]);
-    });
-    r.number("front-glass", f32(s.frontGlassOffsetM), -10, 10);
-    r.number("pan", f64(s.panDeg), -360, 360);
-    r.number("tilt", f64(s.tiltDeg), -360, 360);
-    r.number("pitch", f64(s.pitchDeg), -360, 360);
-    r.number("roll", f64(s.rollDeg), -360, 360);
-    r.number("time-offset", f32(s.timeOffsetNs), -1000, 1000);
-    r.number("time-scale", f32(s.timeScale), 0.5, 2);
-    r.list("temp-coefs", 3,
-           [&](const auto& v) { s.tempCoefC2 = v[0], s.tempCoefC1 = v[1], s.tempCoefC0 = v[2]; });
-    r.number("temperature", f32(s.digitizerTemperatureC), -100, 200);
-    r.list("trailer", 2, [&](const auto& v) {
-        s.trailerTemperatures = std::make_pair(float(v[0]), float(v[1]));
-    });
-    r.number("hor-pos", f64(s.horPosNs), -1e6, 1e6);
-    r.number("hor-jitter", f64(s.horPosJitterNs), 0, 1e3);
-    r.list("range-window", 2,
-           [&](const auto& v) { s.searchRangeMin = v[0], s.searchRangeMax = v[1]; });
-    r.number("noise", f64(w.noiseSigma), 0, 1e4);
-    r.number("baseline", f64(w.baseline), -1e4, 1e4);
-    r.number("clip", f64(w.clipLevel), 0, 32767);
-    r.number("pulse-sigma", f64(w.pulseSigmaRaw), 0.5, 50);
-    r.number("gain", f64(o.gain), 0, 1e12);
-    r.number("attenuation", f64(o.attenuationPerM), 0, 10);
-    r.number("turbidity", f64(o.turbidity), 0, 100);
-    r.number("backscatter", f64(w.backscatter), 0, 1e4);
-    r.number("backscatter-decay", f64(w.backscatterDecayM), 0.01, 100);
-    r.number("window-echo", f64(w.windowEcho), 0, 1e4);
-    if (!r.problem().empty()) {
-        std::fprintf(stderr, "quarv-cli simulate: %s\n", r.problem().c_str());
+    if (const std::string problem = applyOptions(args, o); !problem.empty()) {
+        std::fprintf(stderr, "quarv-cli simulate: %s\n", problem.c_str());
         return 2;
     }
-    if (s.note.empty()) {
-        char note[128];
-        std::snprintf(note, sizeof note, "Simulated %s, seed %" PRIu64, sceneName.c_str(), o.seed);
-        s.note = note;
-    }
+    sim::applyDefaultNote(o);
+    const sim::ScannerOptions& s = o.scanner;
 
     StderrSink sink;
     sim::SimResult result;

@@ -18,19 +18,7 @@ namespace {
 const char* kindName(ProcessRequest request, RecordKind kind) {
     if (request == ProcessRequest::ImportLas) return "LAS";
     if (request == ProcessRequest::ProcessCloudFile) return "cloud file";
-    switch (kind) {
-    case RecordKind::Line:
-        return "line";
-    case RecordKind::Stare:
-        return "stare";
-    case RecordKind::Bowtie:
-        return "bowtie";
-    case RecordKind::PeakLine:
-        return "peak line";
-    case RecordKind::PeakStare:
-        return "peak stare";
-    }
-    return "line";
+    return recordKindName(kind);
 }
 
 } // namespace

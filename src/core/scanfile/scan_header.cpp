@@ -77,6 +77,22 @@ RecordKind recordKindOf(RecordLayout layout, std::uint8_t scanType) {
     return RecordKind::Line;
 }
 
+const char* recordKindName(RecordKind kind) {
+    switch (kind) {
+    case RecordKind::Line:
+        return "line";
+    case RecordKind::Stare:
+        return "stare";
+    case RecordKind::Bowtie:
+        return "bowtie";
+    case RecordKind::PeakLine:
+        return "peak line";
+    case RecordKind::PeakStare:
+        return "peak stare";
+    }
+    return "line";
+}
+
 bool isPeakPath(const std::filesystem::path& path) {
     std::string ext = path.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),

@@ -98,6 +98,8 @@ enum class RecordLayout : std::uint8_t { None, Waveform, Peak };
 // kind: every scan type but "Stop and Stare" uses the peak line record.
 enum class RecordKind : std::uint8_t { Line, Stare, Bowtie, PeakLine, PeakStare };
 RecordKind recordKindOf(RecordLayout layout, std::uint8_t scanType);
+// "line", "stare", "bowtie", "peak line" or "peak stare", as reports and scripts name the kinds.
+const char* recordKindName(RecordKind kind);
 
 // A file is read with the peak layouts when its file kind says so or its name ends in ".pek"
 // (any case); everything else is a waveform file.

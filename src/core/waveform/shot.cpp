@@ -8,6 +8,8 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <thread>
 
 namespace quarv {
 
@@ -61,34 +63,37 @@ bool readShotWaveform(PlaybackFile& reader, std::uint64_t record, std::uint32_t 
                             elevation);
 }
 
-bool processShot(PlaybackFile& reader, WaveformProcessor& processor, const ShotRequest& request,
-                 ShotResult& result, MessageSink& sink) {
+bool shotSettingsOf(PlaybackFile& reader, std::optional<double> rangeMin,
+                    std::optional<double> rangeMax, ShotSettings& out) {
     ScannerCfg scanner;
-    DigitizerCfg digitizer;
-    ProcessingCfg processing;
     EnvCfg environment;
-    CalibrationCfg calibration;
     PanTiltCfg panTilt;
     AttitudeBlock attitude;
-    reader.copyHeader(scanner, digitizer, processing, environment, calibration, panTilt, attitude);
-    if (!processor.configure(digitizer, processing, calibration)) return false;
-    processor.setRangeWindow(request.rangeMin.value_or(processing.rangeMin()),
-                             request.rangeMax.value_or(processing.rangeMax()));
-    if (!processor.allocateBuffers()) return false;
-    processor.setFullCorrelation(true);
-
-    std::vector<std::int16_t> samples;
-    double horPos = 0.0;
-    if (!readShotWaveform(reader, request.record, request.pulse, samples, horPos, sink))
-        return false;
+    reader.copyHeader(scanner, out.digitizer, out.processing, environment, out.calibration, panTilt,
+                      attitude);
+    // The processor's window is replaced after configure; the copy carries it for configureShot.
+    out.processing.setRangeMin(rangeMin.value_or(out.processing.rangeMin()));
+    out.processing.setRangeMax(rangeMax.value_or(out.processing.rangeMax()));
     TrailerTemperatures temperatures;
     if (!reader.readTrailer(temperatures)) return false;
+    out.tempA = temperatures.first;
+    out.tempB = temperatures.second;
+    return true;
+}
 
+bool configureShot(WaveformProcessor& processor, const ShotSettings& settings) {
+    if (!processor.configure(settings.digitizer, settings.processing, settings.calibration))
+        return false;
+    processor.setRangeWindow(settings.processing.rangeMin(), settings.processing.rangeMax());
+    return processor.allocateBuffers();
+}
+
+void processShotWaveform(WaveformProcessor& processor, const ShotSettings& settings,
+                         const std::int16_t* samples, double horPos, ShotResult& r) {
     // processWaveform, keeping the corrected position in double.
-    ShotResult r;
     double p = 0.0;
-    processor.matchedFilter(samples.data(), p, r.amplitude, r.saturated, r.found);
-    processor.rangeFromPosition(p, r.range, horPos, temperatures.first, temperatures.second);
+    processor.matchedFilter(samples, p, r.amplitude, r.saturated, r.found);
+    processor.rangeFromPosition(p, r.range, horPos, settings.tempA, settings.tempB);
     r.position = p;
     r.rawPeakIndex = processor.rawPeakIndex();
     r.xcPeakIndex = processor.xcPeakIndex();
@@ -98,12 +103,62 @@ bool processShot(PlaybackFile& reader, WaveformProcessor& processor, const ShotR
     r.intensity = processor.computeXcIntensity();
     r.horPosRange = processor.horPosRange();
     r.horPos = horPos;
-    r.tempA = temperatures.first;
-    r.tempB = temperatures.second;
+    r.tempA = settings.tempA;
+    r.tempB = settings.tempB;
     r.searchStart = processor.searchStart();
     r.searchEnd = processor.searchEnd();
     r.rawStart = processor.rawStart();
     r.rawEnd = processor.rawEnd();
+}
+
+bool processShots(const ConfigRoot& root, const ShotSettings& settings,
+                  std::span<const std::int16_t> samples, std::span<const double> horPos,
+                  std::span<ShotResult> out, unsigned workers, MessageSink& sink) {
+    const std::size_t n = settings.digitizer.samplesPerPulse();
+    const std::size_t count = out.size();
+    if (samples.size() != count * n || (horPos.size() != count && horPos.size() != 1)) {
+        sink.report(formatMessage("ERROR, shot: %zu samples and %zu positions for %zu waveforms "
+                                  "of %zu samples",
+                                  samples.size(), horPos.size(), count, n));
+        return false;
+    }
+    if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
+    workers =
+        static_cast<unsigned>(std::min<std::size_t>(workers, std::max<std::size_t>(1, count)));
+    // Each thread owns a processor; they share only the read-only inputs and write disjoint
+    // slices of the results.
+    std::vector<std::unique_ptr<WaveformProcessor>> processors;
+    for (unsigned w = 0; w < workers; ++w) {
+        processors.push_back(std::make_unique<WaveformProcessor>(root, sink));
+        // Only the span the peak search and the measures read: the same results, far cheaper.
+        processors.back()->setFullCorrelation(false);
+        if (!configureShot(*processors.back(), settings)) return false;
+    }
+    const auto run = [&](unsigned w) {
+        const std::size_t first = count * w / workers, end = count * (w + 1) / workers;
+        for (std::size_t i = first; i < end; ++i)
+            processShotWaveform(*processors[w], settings, samples.data() + i * n,
+                                horPos[horPos.size() == 1 ? 0 : i], out[i]);
+    };
+    std::vector<std::jthread> threads;
+    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(run, w);
+    run(0);
+    return true;
+}
+
+bool processShot(PlaybackFile& reader, WaveformProcessor& processor, const ShotRequest& request,
+                 ShotResult& result, MessageSink& sink) {
+    ShotSettings settings;
+    if (!shotSettingsOf(reader, request.rangeMin, request.rangeMax, settings)) return false;
+    if (!configureShot(processor, settings)) return false;
+    processor.setFullCorrelation(true);
+
+    std::vector<std::int16_t> samples;
+    double horPos = 0.0;
+    if (!readShotWaveform(reader, request.record, request.pulse, samples, horPos, sink))
+        return false;
+    ShotResult r;
+    processShotWaveform(processor, settings, samples.data(), horPos, r);
     result = r;
     return true;
 }

@@ -2,6 +2,7 @@
 // with its own window, is pinned end to end by quarv-cli shot in the slow golden test).
 #include "core/waveform/shot.hpp"
 
+#include "core/scanfile/line_arrays.hpp"
 #include "core/scanfile/playback_file.hpp"
 #include "core/waveform/waveform_fixture.hpp"
 #include "support/recordings.hpp"
@@ -48,6 +49,42 @@ TEST_F(Shot, RefusalsSayWhyAndNumbersThatAreNotFiniteAreNull) {
     const std::string json = shotJson(r); // numbers that are not finite are null
     EXPECT_NE(json.find("\"intensity\":null,\"horPosRange\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"tempA\":null,\"tempB\""), std::string::npos) << json;
+}
+
+// A whole line of each waveform layout read as arrays and processed on three threads gives, pulse
+// by pulse, what processShot gives for the pulse read on its own.
+TEST_F(Shot, LineArraysOnThreadsMatchEachShotAlone) {
+    for (const int type : {0, 1, 4}) {
+        const auto file = test::makeRecording(dir_.path(), "t.raw", [type](sim::SimOptions& s) {
+            s.scanner.scanType = static_cast<std::uint8_t>(type);
+            s.scanner.shotsPerLine = 12;
+            s.scanner.pulsesPerPosition = 2;
+            s.scanner.lines = 2;
+        });
+        PlaybackFile reader(sink_);
+        ASSERT_TRUE(reader.open(file));
+        const LineShape s = lineShapeOf(reader);
+        std::vector<std::int16_t> samples(s.values() * s.samples);
+        std::vector<double> horPos(s.values());
+        ASSERT_TRUE(readLineWaveforms(reader, 1, samples, sink_));
+        ASSERT_TRUE(readLineHorizontalPositions(reader, 1, horPos, sink_));
+        ShotSettings settings;
+        ASSERT_TRUE(shotSettingsOf(reader, 1.0, 9.0, settings));
+        std::vector<ShotResult> many(s.values());
+        ASSERT_TRUE(processShots(root_, settings, samples, horPos, many, 3, sink_));
+        for (std::uint32_t i = 0; i < many.size(); ++i) {
+            const bool stare = type == 1;
+            const ShotRequest request{stare ? s.shots + i / s.pulses : 1, stare ? i % s.pulses : i,
+                                      1.0, 9.0};
+            ShotResult one;
+            ASSERT_TRUE(shot(file, request, one));
+            const auto key = [](const ShotResult& r) {
+                return std::tuple(r.found, r.position, r.range, r.amplitude, r.snr, r.intensity,
+                                  r.horPos);
+            };
+            EXPECT_EQ(key(many[i]), key(one)) << "type " << type << " value " << i;
+        }
+    }
 }
 
 } // namespace
