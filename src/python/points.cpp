@@ -9,6 +9,7 @@
 #include "core/cloud/cloud_export.hpp"
 #include "core/cloud/cloud_store.hpp"
 #include "core/cloud/las_file.hpp"
+#include "core/cloud/survey_export.hpp"
 #include "python/bindings.hpp"
 
 #include <algorithm>
@@ -143,14 +144,19 @@ std::vector<double> column(const py::array& points, const char* name, double fal
     return {values.data(), values.data() + n};
 }
 
-void exportPoints(const py::array& points, const std::filesystem::path& file) {
+void exportPoints(const py::array& points, const std::filesystem::path& file,
+                  const std::string& version, bool includeHidden) {
     const std::string path = file.string();
     std::string suffix = std::filesystem::path(path).extension().string();
     std::transform(suffix.begin(), suffix.end(), suffix.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (suffix != ".las" && suffix != ".xyz")
-        throw py::value_error("export writes .las (LAS 1.3) or .xyz files; PLY and LAS 1.4 "
-                              "need the attribute-rich writers, not in this build");
+    if (suffix != ".las" && suffix != ".xyz" && suffix != ".ply")
+        throw py::value_error("export writes .las, .ply or .xyz files");
+    if (version != "1.3" && version != "1.4")
+        throw py::value_error(
+            "version is '1.3' (the workstation's LAS) or '1.4' (with attributes)");
+    // PLY and LAS 1.4 carry every attribute: the survey export writes them.
+    const bool survey = suffix == ".ply" || (suffix == ".las" && version == "1.4");
     const py::object fields = points.dtype().attr("fields");
     for (const char* name : {"x", "y", "z"})
         if (fields.is_none() || !fields.contains(name))
@@ -160,6 +166,13 @@ void exportPoints(const py::array& points, const std::filesystem::path& file) {
                               " points per export");
     const auto x = column(points, "x", 0), y = column(points, "y", 0), z = column(points, "z", 0);
     const auto amplitude = column(points, "amplitude", 0), valid = column(points, "valid", 1);
+    const auto range = column(points, "range", 0), snr = column(points, "snr", 0);
+    const auto azimuth = column(points, "azimuth", 0), elevation = column(points, "elevation", 0);
+    const auto saturated = column(points, "saturated", 0), line = column(points, "line", 0);
+    const auto peak = column(points, "peak_position", 0), shot = column(points, "shot", 0);
+    const auto spread = column(points, "range_std_dev", 0), pulses = column(points, "pulses", 0);
+    const auto number = column(points, "return_number", 0);
+    const auto returns = column(points, "number_of_returns", 0);
     RecordingSink sink;
     bool ok = false;
     {
@@ -177,9 +190,28 @@ void exportPoints(const py::array& points, const std::filesystem::path& file) {
                 slots[i].z = static_cast<float>(z[i]);
                 slots[i].amplitude = static_cast<float>(amplitude[i]);
                 slots[i].valid = valid[i] != 0;
+                if (!survey) continue;
+                slots[i].range = static_cast<float>(range[i]);
+                slots[i].snr = static_cast<float>(snr[i]);
+                slots[i].azimuth = static_cast<float>(azimuth[i]);
+                slots[i].elevation = static_cast<float>(elevation[i]);
+                slots[i].saturated = saturated[i] != 0;
+                slots[i].line = static_cast<std::uint16_t>(line[i]);
+                slots[i].peakPosition = static_cast<float>(peak[i]);
+                store.extra(0, i) = PointExtra{
+                    static_cast<std::uint32_t>(shot[i]),   static_cast<float>(spread[i]),
+                    static_cast<std::uint16_t>(pulses[i]), static_cast<std::uint8_t>(number[i]),
+                    static_cast<std::uint8_t>(returns[i]), static_cast<std::uint8_t>(number[i])};
             }
             store.commit(0, n);
-            ok = suffix == ".las" ? exportLas(store, path, sink) : exportXyz(store, path, sink);
+            if (survey) {
+                SurveyExportOptions options;
+                options.includeHidden = includeHidden;
+                // The points carry no file: they are exported in the frame they are in.
+                ok = exportSurvey(store, {SurveySource{0, Attitude{}}}, path, options, sink);
+            } else {
+                ok = suffix == ".las" ? exportLas(store, path, sink) : exportXyz(store, path, sink);
+            }
         }
     }
     if (!ok) raise(sink, "ERROR writing " + path);
@@ -213,10 +245,13 @@ Failures raise quarv.Error with the core's message; warnings become RuntimeWarni
           R"(Reads a LAS file (1.0 to 1.4, point formats 0 to 10) with the importer of the
 workstation: a structured array like process() returns, range = |(x, y, z)|, valid 1. A file
 that is not LAS or contradicts its size raises quarv.Error with the reader's message.)");
-    m.def("export", &exportPoints, py::arg("points"), py::arg("path"),
-          R"(Writes points (a structured array with at least x, y, z; amplitude and valid are used
-when present) with the core's writers: ".las" as LAS 1.3 point format 0, ".xyz" as text. Only
-points whose valid is non-zero are written, as the workstation's Save commands do. The file is
+    m.def("export", &exportPoints, py::arg("points"), py::arg("path"), py::arg("version") = "1.3",
+          py::arg("include_hidden") = false,
+          R"(Writes points (a structured array with at least x, y, z; the other columns of
+process() are used when present) with the core's writers: ".las" as LAS 1.3 point format 0 (the
+workstation's Save LAS File) or, with version="1.4", as LAS 1.4 point format 7 with every
+attribute in extra bytes; ".ply" as binary PLY with every attribute; ".xyz" as text. Points whose
+valid is zero are left out unless include_hidden (LAS 1.4 and PLY: classification 7). The file is
 written to a temporary name and renamed into place: a failure leaves an existing file as it
 was.)");
 }
