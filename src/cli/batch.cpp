@@ -235,6 +235,18 @@ int runBatch(int argc, char** argv) {
     settings.settingsText = options.settingsText() + "outputs";
     for (const CampaignOutput& o : outputs) settings.settingsText += " " + o.suffix;
     settings.settingsText += "\n";
+    // The export's own choices change its bytes too (the sidecar is stamped per recording).
+    if (exportExt) {
+        const PoseInput& p = exportChoices.pose;
+        char pose[256];
+        std::snprintf(pose, sizeof pose,
+                      "export hidden %d level %d position %s %a %a %a heading %s %a\n",
+                      exportChoices.includeHidden, exportChoices.level, p.position ? "yes" : "no",
+                      p.position ? (*p.position)[0] : 0.0, p.position ? (*p.position)[1] : 0.0,
+                      p.position ? (*p.position)[2] : 0.0, p.headingDeg ? "yes" : "no",
+                      p.headingDeg.value_or(0.0));
+        settings.settingsText += pose + ("crs " + p.crs + " position-crs " + p.positionCrs + "\n");
+    }
     settings.outDir = *out;
     settings.jobs = jobs.value_or(1);
     settings.workers = threads.value_or(0);
