@@ -108,7 +108,7 @@ template <int mode> int strongestAt(const float* m, float* e, int first, int las
 } // namespace
 
 bool findReturnPeak(Correlation& c, int searchStart, int searchEnd, std::uint8_t* valid,
-                    float* eligible, int& index) {
+                    float* eligible, int& index, int* width) {
     if (c.n > 0) std::memset(valid, 1, static_cast<std::size_t>(c.n));
     const int first = searchStart + CANDIDATE_SPAN;
     const int last = searchEnd - CANDIDATE_SPAN;
@@ -129,6 +129,7 @@ bool findReturnPeak(Correlation& c, int searchStart, int searchEnd, std::uint8_t
         if (w.width > MIN_WIDTH && w.width < MAX_WIDTH && best < m[k]) {
             // Later candidates are no higher, so none could replace this one.
             index = k;
+            if (width) *width = w.width;
             return true;
         }
         const int a = std::max(k - CANDIDATE_SPAN, searchStart);
@@ -142,6 +143,17 @@ bool findReturnPeak(Correlation& c, int searchStart, int searchEnd, std::uint8_t
         withdraw(eligible, first, last, a, b);
     }
     return false;
+}
+
+// One copy per instruction-set level, chosen when the program loads.
+[[gnu::target_clones("arch=skylake-avx512", "avx2", "default")]] void
+markCandidates(const float* m, std::uint8_t* flag, int first, int last) {
+    for (int k = first; k < last; ++k) {
+        const float h = m[k];
+        flag[k] =
+            static_cast<std::uint8_t>((h > m[k - CANDIDATE_SPAN]) & (h > m[k + CANDIDATE_SPAN]) &
+                                      (h >= m[k - 1]) & (h > m[k + 1]));
+    }
 }
 
 double quadraticVertex(const float* xc, int k) {

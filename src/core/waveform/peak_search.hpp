@@ -44,8 +44,13 @@ Width measureWidth(Correlation& c, int k, int end, std::uint8_t* valid);
 
 // The chosen correlation index, or false. `valid` holds n flags; `eligible` is scratch of n
 // floats. Needs the entries [searchStart, min(searchEnd + 1, n)) valid.
+// `width`, when given, receives the half-height width of the chosen peak's pulse.
 bool findReturnPeak(Correlation& c, int searchStart, int searchEnd, std::uint8_t* valid,
-                    float* eligible, int& index);
+                    float* eligible, int& index, int* width = nullptr);
+
+// Flags (1) the points of [first, last) that stand above m 27 samples either side and are local
+// maxima (not below the point before, above the point after): the candidates of further returns.
+void markCandidates(const float* m, std::uint8_t* flag, int first, int last);
 
 // Vertex of the parabola through (k-1, xc[k-1]), (k, xc[k]), (k+1, xc[k+1]).
 double quadraticVertex(const float* xc, int k);

@@ -288,8 +288,8 @@ bool WaveformProcessor::matchedFilter(const std::int16_t* waveform, double& posi
 
     peak::Correlation c{xcBuffer_.data(), n, computedLo_, &WaveformProcessor::extendDown, this};
     int k = 0;
-    if (!peak::findReturnPeak(c, searchStart_, searchEnd_, validBuffer_.data(), eligible_.data(),
-                              k))
+    if (!peak::findReturnPeak(c, searchStart_, searchEnd_, validBuffer_.data(), eligible_.data(), k,
+                              &firstWidth_))
         return noReturn();
 
     found = true;
@@ -390,13 +390,15 @@ double WaveformProcessor::snrAt(std::uint32_t peak, bool saturated,
 }
 
 void WaveformProcessor::sumPrefix(const float* raw, int samples) {
+    // The samples are whole counts: integer sums are exact and quick.
     if (prefix_.size() < static_cast<std::size_t>(samples) + 1)
         prefix_.resize(static_cast<std::size_t>(samples) + 1);
-    double sum = 0, squares = 0;
+    std::int64_t sum = 0, squares = 0;
     prefix_[0] = {0, 0};
     for (int i = 0; i < samples; ++i) {
-        sum += raw[i];
-        squares += static_cast<double>(raw[i]) * raw[i];
+        const auto v = static_cast<std::int64_t>(raw[i]);
+        sum += v;
+        squares += v * v;
         prefix_[static_cast<std::size_t>(i) + 1] = {sum, squares};
     }
 }
@@ -435,7 +437,7 @@ int WaveformProcessor::furtherReturns(int max, double snrLimit, FurtherReturn* o
     const float* raw = rawBuffer_.data();
     peak::Correlation c{xcBuffer_.data(), n, computedLo_, &WaveformProcessor::extendDown, this};
     const int firstK = static_cast<int>(xcPeakIndex_);
-    const int firstWidth = peak::measureWidth(c, firstK, searchEnd_, validBuffer_.data()).width;
+    const int firstWidth = firstWidth_; // measured by the first search
 
     // Candidates: local maxima that stand above the correlation 27 samples either side, as the
     // first search's candidates do. The flags in one branch-free pass; then only the flagged
@@ -443,12 +445,7 @@ int WaveformProcessor::furtherReturns(int max, double snrLimit, FurtherReturn* o
     // before the width walk (most candidates are noise that fails it).
     if (flags_.size() < static_cast<std::size_t>(n)) flags_.resize(static_cast<std::size_t>(n));
     std::uint8_t* flag = flags_.data();
-    for (int k = first; k < last; ++k) {
-        const float h = m[k];
-        flag[k] = static_cast<std::uint8_t>((h > m[k - peak::CANDIDATE_SPAN]) &
-                                            (h > m[k + peak::CANDIDATE_SPAN]) & (h >= m[k - 1]) &
-                                            (h > m[k + 1]));
-    }
+    peak::markCandidates(m, flag, first, last);
     candidates_.clear();
     std::array<float, NOISE_SAMPLES> noise{};
     double sigma = -1; // the record's noise, measured once a candidate needs it
@@ -460,7 +457,8 @@ int WaveformProcessor::furtherReturns(int max, double snrLimit, FurtherReturn* o
         const auto window = [&](int a) {
             const auto& lo = prefix_[static_cast<std::size_t>(a)];
             const auto& hi = prefix_[static_cast<std::size_t>(a) + 10];
-            return std::pair{hi.first - lo.first, hi.second - lo.second};
+            return std::pair{static_cast<double>(hi.first - lo.first),
+                             static_cast<double>(hi.second - lo.second)};
         };
         const auto [s1, q1] = window(w.before);
         const auto [s2, q2] = window(w.after);

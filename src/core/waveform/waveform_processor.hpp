@@ -242,7 +242,8 @@ private:
     std::vector<Candidate> candidates_;
     std::vector<std::uint8_t> flags_;
     std::vector<float> differences_, sortedDifferences_;
-    std::vector<std::pair<double, double>> prefix_;
+    std::vector<std::pair<std::int64_t, std::int64_t>> prefix_;
+    int firstWidth_ = 0; // half-height width of the last first return's pulse
     // Running sums of the raw samples and their squares into prefix_.
     void sumPrefix(const float* raw, int samples);
     // Robust noise of the last waveform's record (counts).
