@@ -142,7 +142,7 @@ TEST(LayerDialog, ShowsEveryRecordWritesThemBackAndRefusesOverlongPaths) {
         tick("3.load");
     }
     EXPECT_TRUE(sink.messages().empty());
-    EXPECT_EQ(filterSeen, "3D Files (*.las *.3DC *.raw)");
+    EXPECT_EQ(filterSeen, "3D Files (*.las *.3DC *.raw *.pek)");
     EXPECT_TRUE(dlg.result() == QDialog::Accepted && !dlg.isVisible());
     ASSERT_TRUE(dlg.chosenFile(layer, path) && store.layer(1).snrMin == 42.0f);
     EXPECT_EQ(std::pair(layer, path), std::pair(3u, answer.toStdString()));

@@ -38,8 +38,9 @@ namespace quarv {
 
 class CloudStore;
 
-// The Qt form of "3D Files (*.las;*.3DC;*.raw)|*.las;*.3DC;*.raw|".
-inline const char* const kLayerFileFilter = "3D Files (*.las *.3DC *.raw)";
+// The Qt form of "3D Files (*.las;*.3DC;*.raw)|*.las;*.3DC;*.raw|", with the peak files (".pek")
+// the Process command takes too.
+inline const char* const kLayerFileFilter = "3D Files (*.las *.3DC *.raw *.pek)";
 
 class layerDlg : public QDialog {
     Q_OBJECT
