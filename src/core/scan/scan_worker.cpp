@@ -217,15 +217,16 @@ void runJob(WaveformProcessor& processor, const LaserScanSettings& settings, con
     const std::uint32_t first = perPoint ? job.first * perPoint : job.first;
     const std::uint32_t end = perPoint ? job.end * perPoint : job.end;
     if (job.source && perPoint) {
-        std::vector<std::uint8_t> scratch;
-        for (std::uint32_t i = job.first; i < job.end; ++i) {
-            const std::size_t s = std::size_t(i) * perPoint;
-            job.source->readStareShots(
-                job.record + i, job.positionAzimuth[i], job.positionElevation[i],
-                std::span(job.horPos + s, perPoint), std::span(job.words + s, perPoint), scratch);
-            job.source->readPulseSamples(job.record + i, 0, perPoint,
-                                         std::span(job.waveforms + s * n, perPoint * n));
-        }
+        // The positions of a share follow each other in the file: one read for all of them.
+        thread_local std::vector<std::uint8_t> scratch;
+        const std::uint32_t count = job.end - job.first;
+        job.source->readStarePositions(
+            job.record + job.first, count, job.positionAzimuth + job.first,
+            job.positionElevation + job.first,
+            std::span(job.horPos + first, std::size_t(count) * perPoint),
+            std::span(job.words + first, std::size_t(count) * perPoint),
+            std::span(job.waveforms + std::size_t(first) * n, std::size_t(count) * perPoint * n),
+            scratch);
     } else if (job.source) {
         const std::span share(job.waveforms + std::size_t(first) * n, std::size_t(end - first) * n);
         job.source->readPulseSamples(job.record, first, end, share);

@@ -296,6 +296,47 @@ bool PlaybackFile::readStareShots(std::uint64_t record, float& azimuthOut, float
     return true;
 }
 
+bool PlaybackFile::readStarePositions(std::uint64_t first, std::uint32_t count, float* azimuthOut,
+                                      float* elevationOut, std::span<double> horPosOut,
+                                      std::span<std::uint32_t> wordsOut,
+                                      std::span<std::int16_t> samples,
+                                      std::vector<std::uint8_t>& scratch) const {
+    const std::size_t p = geometry_.pulsesPerRecord, n = geometry_.samplesPerPulse;
+    if (fd_ < 0 || recordKind() != RecordKind::Stare || horPosOut.size() < count * p ||
+        wordsOut.size() < count * p || samples.size() < count * p * n)
+        return false;
+    const std::uint32_t size = recordSize();
+    const std::uint64_t start = recordOffset(size, first);
+    if (start >= fileSize_ || count == 0) return true;
+    const std::uint64_t want =
+        std::min<std::uint64_t>(std::uint64_t(count) * size, fileSize_ - start);
+    if (scratch.size() < want) scratch.resize(std::size_t(want));
+    const std::uint64_t got = preadFully(scratch.data(), want, start);
+    const StareRecordOffsets off = stareRecordOffsets(geometry_);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t base = std::uint64_t(i) * size;
+        // Whole values only, as far as the read went.
+        const auto at = [&](std::uint64_t field, std::size_t bytes) -> const std::uint8_t* {
+            return base + field + bytes <= got ? scratch.data() + base + field : nullptr;
+        };
+        if (const auto* v = at(off.azimuth, 4)) azimuthOut[i] = le::load<float>(v);
+        if (const auto* v = at(off.elevation, 4)) elevationOut[i] = le::load<float>(v);
+        for (std::size_t q = 0; q < p; ++q) {
+            if (const auto* v = at(off.horPos + 8 * q, 8))
+                horPosOut[i * p + q] = le::load<double>(v);
+            if (const auto* v = at(off.words + 4 * q, 4))
+                wordsOut[i * p + q] = le::load<std::uint32_t>(v);
+        }
+        const std::uint64_t from = base + off.samples;
+        if (from >= got) continue;
+        const std::size_t whole = std::size_t(std::min<std::uint64_t>(p * n, (got - from) / 2));
+        std::int16_t* out = samples.data() + std::size_t(i) * p * n;
+        for (std::size_t k = 0; k < whole; ++k)
+            out[k] = static_cast<std::int16_t>(le::u16(scratch.data() + from + 2 * k));
+    }
+    return true;
+}
+
 bool PlaybackFile::readBowtieShots(std::uint32_t record, std::span<float> azimuthOut,
                                    std::span<float> elevationOut, std::span<double> horPosOut,
                                    std::span<std::uint32_t> wordsOut) {

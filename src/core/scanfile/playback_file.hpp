@@ -114,6 +114,14 @@ public:
     bool readStareShots(std::uint64_t record, float& azimuthOut, float& elevationOut,
                         std::span<double> horPosOut, std::span<std::uint32_t> wordsOut,
                         std::vector<std::uint8_t>& scratch) const;
+    // Stare records [first, first + count) (positions of one line, contiguous in the file) with
+    // one positioned read into the caller's scratch: the azimuth and elevation of position i into
+    // azimuthOut[i] and elevationOut[i], its P positions, words and P N samples from i P (i P N).
+    // Safe from several threads at once; values the file does not hold keep what they were.
+    bool readStarePositions(std::uint64_t first, std::uint32_t count, float* azimuthOut,
+                            float* elevationOut, std::span<double> horPosOut,
+                            std::span<std::uint32_t> wordsOut, std::span<std::int16_t> samples,
+                            std::vector<std::uint8_t>& scratch) const;
     // Everything of bowtie record k but the samples: 4W azimuths, elevations, positions, words.
     bool readBowtieShots(std::uint32_t record, std::span<float> azimuthOut,
                          std::span<float> elevationOut, std::span<double> horPosOut,

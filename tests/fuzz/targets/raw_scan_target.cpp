@@ -202,10 +202,18 @@ void stareReads(PlaybackFile& reader, std::uint32_t line) {
         require(reader.readStareShots(record, az, el, hp, wd, scratch) &&
                     reader.readPulseSamples(record, 0, static_cast<std::uint32_t>(p), split),
                 "the split reads of a stare position");
+        std::vector<std::int16_t> run(p * n, kSentinel);
+        std::vector<double> runHp(p, 0.0);
+        std::vector<std::uint32_t> runWd(p, 0u);
+        float runAz = 0, runEl = 0;
+        require(reader.readStarePositions(record, 1, &runAz, &runEl, runHp, runWd, run, scratch),
+                "the run read of a stare position");
         const std::uint64_t end = recordOffset(reader.recordSize(), record + 1);
         if (end <= reader.fileSize())
-            require(split == samples && sameBytes(hp, horPos) && wd == words &&
-                        sameBits(az, azimuth) && sameBits(el, elevation),
+            require(split == samples && run == samples && sameBytes(hp, horPos) &&
+                        sameBytes(runHp, horPos) && wd == words && runWd == words &&
+                        sameBits(az, azimuth) && sameBits(runAz, azimuth) &&
+                        sameBits(el, elevation) && sameBits(runEl, elevation),
                     "the split reads of a complete stare position agree with readStarePosition");
     }
 }
