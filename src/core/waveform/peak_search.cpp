@@ -145,15 +145,42 @@ bool findReturnPeak(Correlation& c, int searchStart, int searchEnd, std::uint8_t
     return false;
 }
 
-// One copy per instruction-set level, chosen when the program loads.
-[[gnu::target_clones("arch=skylake-avx512", "avx2", "default")]] void
-markCandidates(const float* m, std::uint8_t* flag, int first, int last) {
-    for (int k = first; k < last; ++k) {
-        const float h = m[k];
-        flag[k] =
-            static_cast<std::uint8_t>((h > m[k - CANDIDATE_SPAN]) & (h > m[k + CANDIDATE_SPAN]) &
-                                      (h >= m[k - 1]) & (h > m[k + 1]));
+namespace {
+
+// The candidate flags, compiled once per instruction-set level like the scan above (chosen at
+// run time with the same level, not by the loader: sanitizer runtimes must start first).
+#define QUARV_MARK_CANDIDATES(name)                                                                \
+    void name(const float* m, std::uint8_t* flag, int first, int last) {                           \
+        for (int k = first; k < last; ++k) {                                                       \
+            const float h = m[k];                                                                  \
+            flag[k] = static_cast<std::uint8_t>((h > m[k - CANDIDATE_SPAN]) &                      \
+                                                (h > m[k + CANDIDATE_SPAN]) & (h >= m[k - 1]) &    \
+                                                (h > m[k + 1]));                                   \
+        }                                                                                          \
     }
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
+QUARV_MARK_CANDIDATES(mark512)
+#pragma GCC pop_options
+#pragma GCC push_options
+#pragma GCC target("avx2")
+QUARV_MARK_CANDIDATES(mark256)
+#pragma GCC pop_options
+QUARV_MARK_CANDIDATES(mark128)
+#undef QUARV_MARK_CANDIDATES
+
+} // namespace
+
+void markCandidates(const float* m, std::uint8_t* flag, int first, int last) {
+    switch (xcorr::activeSimdLevel()) {
+    case xcorr::SimdLevel::Avx512:
+        return mark512(m, flag, first, last);
+    case xcorr::SimdLevel::Avx2:
+        return mark256(m, flag, first, last);
+    case xcorr::SimdLevel::Baseline:
+        break;
+    }
+    mark128(m, flag, first, last);
 }
 
 double quadraticVertex(const float* xc, int k) {
