@@ -99,7 +99,11 @@ int snapshot(quarv::CquarvApp& app, const Options& o) {
         std::fprintf(stderr, "ERROR, snapshot: OpenGL is not available\n");
         return 1;
     }
-    if (!app.processFile(0, o.file.toStdString())) return 1; // the reader has said why
+    if (!app.processFile(0, o.file.toStdString())) {
+        // The reader has said why; its message reaches the terminal through the event loop.
+        QCoreApplication::processEvents();
+        return 1;
+    }
     while (!app.session().waitUntilIdle(std::chrono::milliseconds(10)))
         QCoreApplication::processEvents();
     QCoreApplication::processEvents();
