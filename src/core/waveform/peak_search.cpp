@@ -4,6 +4,7 @@
 #include "core/waveform/correlation.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -147,40 +148,88 @@ bool findReturnPeak(Correlation& c, int searchStart, int searchEnd, std::uint8_t
 
 namespace {
 
-// The candidate flags, compiled once per instruction-set level like the scan above (chosen at
-// run time with the same level, not by the loader: sanitizer runtimes must start first).
-#define QUARV_MARK_CANDIDATES(name)                                                                \
-    void name(const float* m, std::uint8_t* flag, int first, int last) {                           \
-        for (int k = first; k < last; ++k) {                                                       \
-            const float h = m[k];                                                                  \
-            flag[k] = static_cast<std::uint8_t>((h > m[k - CANDIDATE_SPAN]) &                      \
-                                                (h > m[k + CANDIDATE_SPAN]) & (h >= m[k - 1]) &    \
-                                                (h > m[k + 1]));                                   \
+// The record passes, in whole numbers so that the sums may be taken in any order (and so in
+// vectors); the samples are whole counts. One copy per instruction-set level like the scan
+// above (chosen at run time with the same level, not by the loader: sanitizer runtimes must
+// start first).
+#define QUARV_RECORD_PASSES(name)                                                                  \
+    void name##Counts(const float* raw, int samples, RecordCounts& out) {                          \
+        int c0 = 0, c1 = 0, c2 = 0, c3 = 0, c4 = 0, c5 = 0, c6 = 0, c7 = 0;                        \
+        for (int i = 0; i + 1 < samples; ++i) {                                                    \
+            const float d = std::fabs(raw[i + 1] - raw[i]);                                        \
+            c0 += d <= 0.0f, c1 += d <= 1.0f, c2 += d <= 2.0f, c3 += d <= 3.0f;                    \
+            c4 += d <= 4.0f, c5 += d <= 5.0f, c6 += d <= 6.0f, c7 += d <= 7.0f;                    \
         }                                                                                          \
+        out.atMost[0] = c0, out.atMost[1] = c1, out.atMost[2] = c2, out.atMost[3] = c3;            \
+        out.atMost[4] = c4, out.atMost[5] = c5, out.atMost[6] = c6, out.atMost[7] = c7;            \
+        int lowest = std::numeric_limits<int>::max();                                              \
+        for (int i = 0; i < samples; ++i) lowest = std::min(lowest, static_cast<int>(raw[i]));     \
+        out.lowest = samples > 0 ? static_cast<float>(lowest) : 0.0f;                              \
+    }                                                                                              \
+    void name##Squares(const float* raw, int samples, float bound, std::int64_t& squares,          \
+                       int& count) {                                                               \
+        int sum = 0, n = 0;                                                                        \
+        for (int i = 0; i + 1 < samples; ++i) {                                                    \
+            const float d = std::fabs(raw[i + 1] - raw[i]);                                        \
+            const int keep = d <= bound;                                                           \
+            const int whole = static_cast<int>(std::min(d, 64.0f));                                \
+            sum += keep * whole * whole;                                                           \
+            n += keep;                                                                             \
+        }                                                                                          \
+        squares = sum;                                                                             \
+        count = n;                                                                                 \
+    }                                                                                              \
+    void name##AtLeast(const float* raw, int samples, float gate, std::uint8_t* flag) {            \
+        for (int i = 0; i < samples; ++i) flag[i] = raw[i] >= gate;                                \
     }
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
-QUARV_MARK_CANDIDATES(mark512)
+QUARV_RECORD_PASSES(record512)
 #pragma GCC pop_options
 #pragma GCC push_options
 #pragma GCC target("avx2")
-QUARV_MARK_CANDIDATES(mark256)
+QUARV_RECORD_PASSES(record256)
 #pragma GCC pop_options
-QUARV_MARK_CANDIDATES(mark128)
-#undef QUARV_MARK_CANDIDATES
+QUARV_RECORD_PASSES(record128)
+#undef QUARV_RECORD_PASSES
 
 } // namespace
 
-void markCandidates(const float* m, std::uint8_t* flag, int first, int last) {
+void countRecord(const float* raw, int samples, RecordCounts& out) {
     switch (xcorr::activeSimdLevel()) {
     case xcorr::SimdLevel::Avx512:
-        return mark512(m, flag, first, last);
+        return record512Counts(raw, samples, out);
     case xcorr::SimdLevel::Avx2:
-        return mark256(m, flag, first, last);
+        return record256Counts(raw, samples, out);
     case xcorr::SimdLevel::Baseline:
         break;
     }
-    mark128(m, flag, first, last);
+    record128Counts(raw, samples, out);
+}
+
+void markAtLeast(const float* raw, int samples, float gate, std::uint8_t* flag) {
+    switch (xcorr::activeSimdLevel()) {
+    case xcorr::SimdLevel::Avx512:
+        return record512AtLeast(raw, samples, gate, flag);
+    case xcorr::SimdLevel::Avx2:
+        return record256AtLeast(raw, samples, gate, flag);
+    case xcorr::SimdLevel::Baseline:
+        break;
+    }
+    record128AtLeast(raw, samples, gate, flag);
+}
+
+void squaredDifferences(const float* raw, int samples, float bound, std::int64_t& squares,
+                        int& count) {
+    switch (xcorr::activeSimdLevel()) {
+    case xcorr::SimdLevel::Avx512:
+        return record512Squares(raw, samples, bound, squares, count);
+    case xcorr::SimdLevel::Avx2:
+        return record256Squares(raw, samples, bound, squares, count);
+    case xcorr::SimdLevel::Baseline:
+        break;
+    }
+    record128Squares(raw, samples, bound, squares, count);
 }
 
 double quadraticVertex(const float* xc, int k) {

@@ -48,9 +48,19 @@ Width measureWidth(Correlation& c, int k, int end, std::uint8_t* valid);
 bool findReturnPeak(Correlation& c, int searchStart, int searchEnd, std::uint8_t* valid,
                     float* eligible, int& index, int* width = nullptr);
 
-// Flags (1) the points of [first, last) that stand above m 27 samples either side and are local
-// maxima (not below the point before, above the point after): the candidates of further returns.
-void markCandidates(const float* m, std::uint8_t* flag, int first, int last);
+// What the cheap tests of further returns need to know of a record of whole-count samples, in
+// two passes that run at vector speed: how many neighbouring-sample differences
+// |raw[i + 1] - raw[i]| are at most 0, 1, ..., 7, and the lowest sample.
+struct RecordCounts {
+    int atMost[8] = {};
+    float lowest = 0;
+};
+void countRecord(const float* raw, int samples, RecordCounts& out);
+// Flags (1) the samples that are at least `gate`.
+void markAtLeast(const float* raw, int samples, float gate, std::uint8_t* flag);
+// The sum of the squares and the count of the differences that are at most `bound` (below 64).
+void squaredDifferences(const float* raw, int samples, float bound, std::int64_t& squares,
+                        int& count);
 
 // Vertex of the parabola through (k-1, xc[k-1]), (k, xc[k]), (k+1, xc[k+1]).
 double quadraticVertex(const float* xc, int k);

@@ -389,21 +389,7 @@ double WaveformProcessor::snrAt(std::uint32_t peak, bool saturated,
     return signal * signal / (static_cast<double>(sd) * static_cast<double>(sd));
 }
 
-void WaveformProcessor::sumPrefix(const float* raw, int samples) {
-    // The samples are whole counts: integer sums are exact and quick.
-    if (prefix_.size() < static_cast<std::size_t>(samples) + 1)
-        prefix_.resize(static_cast<std::size_t>(samples) + 1);
-    std::int64_t sum = 0, squares = 0;
-    prefix_[0] = {0, 0};
-    for (int i = 0; i < samples; ++i) {
-        const auto v = static_cast<std::int64_t>(raw[i]);
-        sum += v;
-        squares += v * v;
-        prefix_[static_cast<std::size_t>(i) + 1] = {sum, squares};
-    }
-}
-
-double WaveformProcessor::recordNoiseSigma() {
+double WaveformProcessor::recordNoiseSigma(const peak::RecordCounts& counts) {
     // Differences of neighbouring samples take out the baseline and the slow backscatter. Their
     // median absolute value gives a first scale that the few pulses of a record cannot move;
     // whole counts make that median coarse, so the noise is then the root mean square of the
@@ -411,11 +397,25 @@ double WaveformProcessor::recordNoiseSigma() {
     const int samples = samplesPerPulse();
     if (samples < 2) return 0;
     const float* raw = rawBuffer_.data();
-    differences_.resize(static_cast<std::size_t>(samples - 1));
-    for (int i = 0; i + 1 < samples; ++i) differences_[i] = std::fabs(raw[i + 1] - raw[i]);
+    const std::size_t size = static_cast<std::size_t>(samples - 1);
+    // The median is the middle difference (the upper one of an even count). The differences
+    // are whole counts: a median below 8, the usual case, is read off the counts.
+    double median = -1;
+    for (int t = 0; t < 8 && median < 0; ++t)
+        if (static_cast<std::size_t>(counts.atMost[t]) > size / 2) median = t;
+    if (median >= 0) {
+        const double bound = 5.0 * std::max(1.4826 * median, 1.0); // below 52
+        std::int64_t squares = 0;
+        int count = 0;
+        peak::squaredDifferences(raw, samples, static_cast<float>(std::floor(bound)), squares,
+                                 count);
+        return count ? std::sqrt(static_cast<double>(squares) / count / 2.0) : 0.0;
+    }
+    differences_.resize(size);
+    for (std::size_t i = 0; i < size; ++i) differences_[i] = std::fabs(raw[i + 1] - raw[i]);
     std::vector<float>& sorted = sortedDifferences_;
     sorted.assign(differences_.begin(), differences_.end());
-    const auto mid = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+    const auto mid = sorted.begin() + static_cast<std::ptrdiff_t>(size / 2);
     std::nth_element(sorted.begin(), mid, sorted.end());
     const double bound = 5.0 * std::max(1.4826 * static_cast<double>(*mid), 1.0);
     double squares = 0;
@@ -439,59 +439,67 @@ int WaveformProcessor::furtherReturns(int max, double snrLimit, FurtherReturn* o
     const int firstK = static_cast<int>(xcPeakIndex_);
     const int firstWidth = firstWidth_; // measured by the first search
 
-    // Candidates: local maxima that stand above the correlation 27 samples either side, as the
-    // first search's candidates do. The flags in one branch-free pass; then only the flagged
-    // points outside the first return's pulse are looked at, and the cheap SNR test comes
-    // before the width walk (most candidates are noise that fails it).
-    if (flags_.size() < static_cast<std::size_t>(n)) flags_.resize(static_cast<std::size_t>(n));
-    std::uint8_t* flag = flags_.data();
-    peak::markCandidates(m, flag, first, last);
+    // A further return must stand kFurtherSigmas noise deviations of the record above the mean
+    // of its own noise windows, which is never below the record's lowest sample: a candidate
+    // whose raw peak does not stand that far above the lowest sample (a hair of margin covers
+    // the roundings of the exact test) cannot pass, unless it is saturated. Only the few
+    // samples that do (the pulses, a rare noise sample) are looked at, then the correlation
+    // indices whose raw peak can be one of them, in increasing order, each tested as the first
+    // search tests its candidates: a local maximum standing above the correlation 27 samples
+    // either side.
+    peak::RecordCounts counts;
+    peak::countRecord(raw, samples, counts);
+    const double sigma = recordNoiseSigma(counts);
+    const double floor = counts.lowest - 1e-3 + kFurtherSigmas * sigma;
+    // The samples are whole counts: one that reaches the gate reaches its ceiling.
+    const float gate = static_cast<float>(std::ceil(std::min<double>(floor, SATURATION_LEVEL)));
     candidates_.clear();
     std::array<float, NOISE_SAMPLES> noise{};
-    double sigma = -1; // the record's noise, measured once a candidate needs it
-    // Running sums of the samples and their squares: a candidate's SNR from its two noise
-    // windows in a few operations. It only sorts out the candidates that clearly fail; the
-    // ones that may pass are measured exactly as the first return is.
-    const auto quickSnr = [&](std::uint32_t p) {
-        const NoiseWindows w = noiseWindows(p, samples);
-        const auto window = [&](int a) {
-            const auto& lo = prefix_[static_cast<std::size_t>(a)];
-            const auto& hi = prefix_[static_cast<std::size_t>(a) + 10];
-            return std::pair{static_cast<double>(hi.first - lo.first),
-                             static_cast<double>(hi.second - lo.second)};
-        };
-        const auto [s1, q1] = window(w.before);
-        const auto [s2, q2] = window(w.after);
-        const double mean = (s1 + s2) / NOISE_SAMPLES;
-        const double var =
-            std::max((q1 + q2 - NOISE_SAMPLES * mean * mean) / (NOISE_SAMPLES - 1), 1e-12);
-        const double signal = raw[p] - mean;
-        return signal * signal / var;
-    };
-    bool summed = false;
-    for (int k = first; k < last; ++k) {
-        // Flags are few: skip to the next one at memory speed.
-        const void* next = std::memchr(flag + k, 1, static_cast<std::size_t>(last - k));
-        if (!next) break;
-        k = static_cast<int>(static_cast<const std::uint8_t*>(next) - flag);
-        if (std::abs(k - firstK) < firstWidth) continue;
-        if (!summed) {
-            sumPrefix(raw, samples);
-            summed = true;
-        }
+    const auto consider = [&](int k) {
+        const float h = m[k];
+        if (!(h > m[k - peak::CANDIDATE_SPAN] && h > m[k + peak::CANDIDATE_SPAN] && h >= m[k - 1] &&
+              h > m[k + 1]))
+            return;
         const std::uint32_t peakSample = peak::rawPeakIndex(raw, samples, k, interp_);
         const bool saturated = raw[peakSample] >= SATURATION_LEVEL;
-        if (!saturated && quickSnr(peakSample) < 0.9 * snrLimit) continue;
+        if (!saturated && !(raw[peakSample] >= floor)) return;
         const double snr = snrAt(peakSample, saturated, noise);
-        if (!(snr >= snrLimit)) continue;
+        if (!(snr >= snrLimit)) return;
         // Twenty noise samples can happen to lie close together, and a noise peak then shows a
         // high SNR: a further return must also stand clear of the whole record's noise.
-        if (sigma < 0) sigma = recordNoiseSigma();
         float mean = 0;
         for (float v : noise) mean += v;
         mean /= static_cast<float>(NOISE_SAMPLES);
-        if (!saturated && !(raw[peakSample] - mean >= kFurtherSigmas * sigma)) continue;
+        if (!saturated && !(raw[peakSample] - mean >= kFurtherSigmas * sigma)) return;
         candidates_.push_back({k, peakSample, saturated, snr});
+    };
+    // Most of the record is below the gate: the samples that reach it are flagged at vector
+    // speed, then visited in order.
+    if (flags_.size() < static_cast<std::size_t>(samples)) flags_.resize(std::size_t(samples));
+    std::uint8_t* flag = flags_.data();
+    peak::markAtLeast(raw, samples, gate, flag);
+    std::int64_t next = first; // the first correlation index not yet looked at
+    const std::int64_t skipFrom = std::int64_t(firstK) - firstWidth + 1;
+    const std::int64_t skipTo = std::int64_t(firstK) + firstWidth;
+    for (int r = 0; r < samples; ++r) {
+        const void* found = std::memchr(flag + r, 1, static_cast<std::size_t>(samples - r));
+        if (!found) break;
+        // A run of samples at or above the gate (a pulse) is taken at once.
+        r = static_cast<int>(static_cast<const std::uint8_t*>(found) - flag);
+        const int runStart = r;
+        while (r + 1 < samples && flag[r + 1]) ++r;
+        // Index k's raw peak is (k + 48) / interp or the sample after; the last sample is also
+        // the peak of every index beyond the record.
+        const std::int64_t lo = std::max<std::int64_t>(
+            next, (std::int64_t(runStart) - 1) * interp_ - TEMPLATE_PEAK_OFFSET);
+        const std::int64_t hi = r == samples - 1
+                                    ? last
+                                    : std::min<std::int64_t>(last, (std::int64_t(r) + 1) * interp_ -
+                                                                       TEMPLATE_PEAK_OFFSET);
+        // The first return's own pulse holds no further return.
+        for (std::int64_t k = lo; k < std::min(hi, skipFrom); ++k) consider(static_cast<int>(k));
+        for (std::int64_t k = std::max(lo, skipTo); k < hi; ++k) consider(static_cast<int>(k));
+        next = std::max(next, hi);
     }
     // Highest first; equal heights in index order.
     std::stable_sort(candidates_.begin(), candidates_.end(),

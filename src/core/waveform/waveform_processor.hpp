@@ -8,6 +8,7 @@
 #include "core/waveform/aligned_buffer.hpp"
 #include "core/waveform/constants.hpp"
 #include "core/waveform/correlation.hpp"
+#include "core/waveform/peak_search.hpp"
 
 #include <array>
 #include <cstdint>
@@ -242,12 +243,9 @@ private:
     std::vector<Candidate> candidates_;
     std::vector<std::uint8_t> flags_;
     std::vector<float> differences_, sortedDifferences_;
-    std::vector<std::pair<std::int64_t, std::int64_t>> prefix_;
     int firstWidth_ = 0; // half-height width of the last first return's pulse
-    // Running sums of the raw samples and their squares into prefix_.
-    void sumPrefix(const float* raw, int samples);
-    // Robust noise of the last waveform's record (counts).
-    double recordNoiseSigma();
+    // Robust noise of the last waveform's record (counts), from its difference counts.
+    double recordNoiseSigma(const peak::RecordCounts& counts);
     xcorr::PhaseWeights weights_;
     xcorr::TailWeights tail_;
     AllocateFn allocate_ = nullptr;

@@ -1,9 +1,11 @@
 // The matched filter against the literal reference at every instruction-set level: interpolation
 // bit for bit and the correlation within one float rounding of the exact sum; the processor's
 // results (full and lazy correlation) on noisy waveforms. Its search window, corrections, buffers
-// and refusals as one transcript, and its template files.
+// and refusals as one transcript, and its template files. Further returns against their
+// definition on hostile waveforms.
 #include "core/waveform/waveform_processor.hpp"
 
+#include "core/waveform/peak_search.hpp"
 #include "core/waveform/waveform_fixture.hpp"
 #include "support/golden.hpp"
 #include "support/plain_matched_filter.hpp"
@@ -278,6 +280,118 @@ TEST_F(Processor, FastLazyAndLiteralAgreeOnNoisyCorpusAtEveryLevel) {
         EXPECT_GT(saturated, 20);
         EXPECT_LT(flatTops, 25);
     }
+    EXPECT_TRUE(sink_.messages().empty());
+}
+
+// The further returns of the last waveform by their definition, looking at every correlation
+// index of the window: a local maximum standing above the correlation 27 either side, outside
+// the first return's pulse, reaching the SNR limit and standing six record noise deviations
+// (the root mean square of the neighbouring differences within five scaled median absolute
+// differences) above its noise windows' mean; strongest first, then the width test and at least
+// one pulse width from every return already taken.
+std::vector<double> definedFurther(const WaveformProcessor& p, const std::vector<std::int16_t>& w,
+                                   int max, double limit) {
+    const auto xc = p.xcBuffer();
+    const int n = int(xc.size()), samples = int(w.size());
+    std::vector<std::uint8_t> scratch(std::size_t(n) + 1);
+    peak::Correlation c{xc.data(), n, 0, nullptr, nullptr};
+    std::vector<std::pair<int, int>> taken{
+        {int(p.xcPeakIndex()),
+         peak::measureWidth(c, int(p.xcPeakIndex()), p.searchEnd(), scratch.data()).width}};
+    std::vector<double> d;
+    for (int i = 0; i + 1 < samples; ++i) d.push_back(std::abs(w[i + 1] - w[i]));
+    std::vector<double> sorted = d;
+    std::nth_element(sorted.begin(), sorted.begin() + long(d.size() / 2), sorted.end());
+    const double bound = 5 * std::max(1.4826 * sorted[d.size() / 2], 1.0);
+    double squares = 0, count = 0;
+    for (double v : d) squares += v <= bound ? v * v : 0, count += v <= bound;
+    const double sigma = std::sqrt(squares / count / 2);
+    std::vector<int> candidates;
+    for (int k = p.searchStart() + 27; k < p.searchEnd() - 27; ++k) {
+        if (!(xc[k] > xc[k - 27] && xc[k] > xc[k + 27] && xc[k] >= xc[k - 1] && xc[k] > xc[k + 1]))
+            continue;
+        if (std::abs(k - taken[0].first) < taken[0].second) continue;
+        const int r = int(peak::rawPeakIndex(p.rawBuffer().data(), samples, k, p.interp()));
+        const int before = std::clamp(r - 20, 0, samples - 10),
+                  after = std::clamp(r + 10, 0, samples - 10);
+        double mean = 0, var = 0;
+        for (int j = 0; j < 10; ++j) mean += (w[before + j] + w[after + j]) / 20.0;
+        for (int j = 0; j < 10; ++j)
+            var += (std::pow(w[before + j] - mean, 2) + std::pow(w[after + j] - mean, 2)) / 19;
+        const double signal = w[r] - mean;
+        if (w[r] >= 780 || (signal * signal / var >= limit && signal >= 6 * sigma))
+            candidates.push_back(k);
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&](int a, int b) { return xc[a] > xc[b]; });
+    std::vector<double> positions;
+    for (int k : candidates) {
+        if (int(positions.size()) == max) break;
+        const peak::Width width = peak::measureWidth(c, k, p.searchEnd(), scratch.data());
+        if (!width.ok || width.width <= peak::MIN_WIDTH || width.width >= peak::MAX_WIDTH) continue;
+        if (std::any_of(taken.begin(), taken.end(), [&](auto t) {
+                return std::abs(k - t.first) < std::max(width.width, t.second);
+            }))
+            continue;
+        taken.push_back({k, width.width});
+        positions.push_back(peak::quadraticVertex(xc.data(), k) + TEMPLATE_PEAK_OFFSET);
+    }
+    return positions;
+}
+
+// Piled pulses, saturated pulses ringing behind, pulses at the window's edges, windows narrower
+// than two pulses, records shorter than the template and noise loud enough for the slow median:
+// the further returns are what their definition gives, at every instruction-set level, each at
+// its own correlation peak inside the window.
+TEST_F(Processor, FurtherReturnsFollowTheirDefinitionOnHostileWaveforms) {
+    int further = 0, saturatedFurther = 0;
+    for (xcorr::SimdLevel level : test::supportedLevels()) {
+        SCOPED_TRACE(xcorr::simdLevelName(level));
+        test::SimdLimit limit(level);
+        std::mt19937_64 rng(7);
+        std::uniform_real_distribution<double> u(0.0, 1.0);
+        const Setting settings[] = {{600, 4, 1.34, 0, 100}, {600, 4, 1.34, 2, 12},
+                                    {600, 4, 1.34, 5, 5.2}, {300, 8, 1, 0, 4},
+                                    {40, 4, 1.34, 0, 100},  {600, 2, 1.34, 0.5, 100}};
+        for (const Setting& s : settings) {
+            WaveformProcessor p(root_, sink_);
+            ASSERT_TRUE(test::configure(p, s));
+            const double raw0 = p.rawStart(), raw1 = std::max<double>(p.rawEnd(), raw0 + 1);
+            for (int i = 0; i < 150; ++i) {
+                std::vector<Pulse> pulses;
+                double at =
+                    u(rng) < 0.1 ? s.samples - 1 - u(rng) * 3 : raw0 + u(rng) * (raw1 - raw0);
+                for (int j = 1 + int(u(rng) * 4); j > 0; --j) {
+                    const double height = u(rng) < 0.2 ? 2000 : 6 * std::exp(u(rng) * 4.5);
+                    pulses.push_back({at, height, 1.5 + u(rng) * 2});
+                    if (height > 1000) // ringing behind the saturated pulse
+                        for (int r = 1; r < 5; ++r)
+                            pulses.push_back({at + 3.5 * r, (r % 2 ? -0.3 : 0.2) * 600 / r, 1.2});
+                    at += u(rng) < 0.5 ? 2 + u(rng) * 10 : u(rng) * 80;
+                }
+                const double noise = u(rng) < 0.1 ? 12 : u(rng) * 4;
+                const auto w = test::synthWaveform(s.samples, 10, noise, pulses, &rng, 820);
+                if (!filter(p, w).found) continue;
+                WaveformProcessor::FurtherReturn out[4];
+                const double snrLimit = u(rng) < 0.5 ? 20 : 5;
+                const int got = p.furtherReturns(4, snrLimit, out);
+                const auto defined = definedFurther(p, w, 4, snrLimit);
+                ASSERT_EQ(got, int(defined.size())) << i;
+                std::vector<double> seen{p.quadPeak() + TEMPLATE_PEAK_OFFSET};
+                for (int j = 0; j < got; ++j) {
+                    ASSERT_EQ(out[j].position, defined[std::size_t(j)]) << i;
+                    ASSERT_GE(out[j].position - TEMPLATE_PEAK_OFFSET, p.searchStart());
+                    ASSERT_LE(out[j].position - TEMPLATE_PEAK_OFFSET, p.searchEnd());
+                    ASSERT_EQ(std::count(seen.begin(), seen.end(), out[j].position), 0);
+                    seen.push_back(out[j].position);
+                    saturatedFurther += out[j].saturated;
+                }
+                further += got;
+            }
+        }
+    }
+    EXPECT_GT(further, 300);
+    EXPECT_GT(saturatedFurther, 10);
     EXPECT_TRUE(sink_.messages().empty());
 }
 
