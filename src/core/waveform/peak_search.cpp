@@ -163,8 +163,13 @@ namespace {
         out.atMost[0] = c0, out.atMost[1] = c1, out.atMost[2] = c2, out.atMost[3] = c3;            \
         out.atMost[4] = c4, out.atMost[5] = c5, out.atMost[6] = c6, out.atMost[7] = c7;            \
         int lowest = std::numeric_limits<int>::max();                                              \
-        for (int i = 0; i < samples; ++i) lowest = std::min(lowest, static_cast<int>(raw[i]));     \
-        out.lowest = samples > 0 ? static_cast<float>(lowest) : 0.0f;                              \
+        for (int i = 0; i + 10 <= samples; ++i) {                                                  \
+            float sum = 0;                                                                         \
+            for (int j = 0; j < 10; ++j) sum += raw[i + j];                                        \
+            lowest = std::min(lowest, static_cast<int>(sum));                                      \
+        }                                                                                          \
+        out.lowestTen =                                                                            \
+            samples >= 10 ? static_cast<float>(lowest) : -std::numeric_limits<float>::infinity();  \
     }                                                                                              \
     void name##Squares(const float* raw, int samples, float bound, std::int64_t& squares,          \
                        int& count) {                                                               \

@@ -50,10 +50,11 @@ bool findReturnPeak(Correlation& c, int searchStart, int searchEnd, std::uint8_t
 
 // What the cheap tests of further returns need to know of a record of whole-count samples, in
 // two passes that run at vector speed: how many neighbouring-sample differences
-// |raw[i + 1] - raw[i]| are at most 0, 1, ..., 7, and the lowest sample.
+// |raw[i + 1] - raw[i]| are at most 0, 1, ..., 7, and the lowest sum of ten consecutive samples
+// (the record's quietest noise window; minus infinity for a record of fewer than ten).
 struct RecordCounts {
     int atMost[8] = {};
-    float lowest = 0;
+    float lowestTen = 0;
 };
 void countRecord(const float* raw, int samples, RecordCounts& out);
 // Flags (1) the samples that are at least `gate`.

@@ -440,17 +440,17 @@ int WaveformProcessor::furtherReturns(int max, double snrLimit, FurtherReturn* o
     const int firstWidth = firstWidth_; // measured by the first search
 
     // A further return must stand kFurtherSigmas noise deviations of the record above the mean
-    // of its own noise windows, which is never below the record's lowest sample: a candidate
-    // whose raw peak does not stand that far above the lowest sample (a hair of margin covers
-    // the roundings of the exact test) cannot pass, unless it is saturated. Only the few
-    // samples that do (the pulses, a rare noise sample) are looked at, then the correlation
+    // of its own noise windows, which is never below the mean of the record's quietest window
+    // of ten: a candidate whose raw peak does not stand that far above the quietest window (a
+    // hair of margin covers the roundings of the exact test) cannot pass, unless it is
+    // saturated. Only the few samples that do (the pulses) are looked at, then the correlation
     // indices whose raw peak can be one of them, in increasing order, each tested as the first
     // search tests its candidates: a local maximum standing above the correlation 27 samples
     // either side.
     peak::RecordCounts counts;
     peak::countRecord(raw, samples, counts);
     const double sigma = recordNoiseSigma(counts);
-    const double floor = counts.lowest - 1e-3 + kFurtherSigmas * sigma;
+    const double floor = counts.lowestTen / 10.0 - 1e-3 + kFurtherSigmas * sigma;
     // The samples are whole counts: one that reaches the gate reaches its ceiling.
     const float gate = static_cast<float>(std::ceil(std::min<double>(floor, SATURATION_LEVEL)));
     candidates_.clear();

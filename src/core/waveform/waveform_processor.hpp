@@ -122,8 +122,9 @@ public:
     int furtherReturns(int max, double snrLimit, FurtherReturn* out);
     static constexpr int kMaxFurtherReturns = 7;
     // How far above its local noise mean a further return's peak must stand, in units of the
-    // record's noise (a normal noise sample reaches this about once in a billion).
-    static constexpr double kFurtherSigmas = 6.0;
+    // record's noise (a normal noise sample reaches this about three times in ten million; the
+    // measure, taken over the neighbouring differences, also feels the pulses' flanks a little).
+    static constexpr double kFurtherSigmas = 5.0;
 
     // ---- state (the names of the processing state) ----
     std::uint32_t rawPeakIndex() const { return rawPeakIndex_; }

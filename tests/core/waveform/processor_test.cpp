@@ -285,10 +285,10 @@ TEST_F(Processor, FastLazyAndLiteralAgreeOnNoisyCorpusAtEveryLevel) {
 
 // The further returns of the last waveform by their definition, looking at every correlation
 // index of the window: a local maximum standing above the correlation 27 either side, outside
-// the first return's pulse, reaching the SNR limit and standing six record noise deviations
-// (the root mean square of the neighbouring differences within five scaled median absolute
-// differences) above its noise windows' mean; strongest first, then the width test and at least
-// one pulse width from every return already taken.
+// the first return's pulse, reaching the SNR limit and standing kFurtherSigmas record noise
+// deviations (the root mean square of the neighbouring differences within five scaled median
+// absolute differences) above its noise windows' mean; strongest first, then the width test and at
+// least one pulse width from every return already taken.
 std::vector<double> definedFurther(const WaveformProcessor& p, const std::vector<std::int16_t>& w,
                                    int max, double limit) {
     const auto xc = p.xcBuffer();
@@ -319,7 +319,8 @@ std::vector<double> definedFurther(const WaveformProcessor& p, const std::vector
         for (int j = 0; j < 10; ++j)
             var += (std::pow(w[before + j] - mean, 2) + std::pow(w[after + j] - mean, 2)) / 19;
         const double signal = w[r] - mean;
-        if (w[r] >= 780 || (signal * signal / var >= limit && signal >= 6 * sigma))
+        if (w[r] >= 780 ||
+            (signal * signal / var >= limit && signal >= WaveformProcessor::kFurtherSigmas * sigma))
             candidates.push_back(k);
     }
     std::stable_sort(candidates.begin(), candidates.end(),
