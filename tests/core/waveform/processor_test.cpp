@@ -353,7 +353,7 @@ TEST_F(Processor, FurtherReturnsFollowTheirDefinitionOnHostileWaveforms) {
         std::uniform_real_distribution<double> u(0.0, 1.0);
         const Setting settings[] = {{600, 4, 1.34, 0, 100}, {600, 4, 1.34, 2, 12},
                                     {600, 4, 1.34, 5, 5.2}, {300, 8, 1, 0, 4},
-                                    {40, 4, 1.34, 0, 100},  {600, 2, 1.34, 0.5, 100}};
+                                    {40, 4, 1.34, 0, 100},  {600, 2.5, 1.34, 0.5, 100}};
         for (const Setting& s : settings) {
             WaveformProcessor p(root_, sink_);
             ASSERT_TRUE(test::configure(p, s));
