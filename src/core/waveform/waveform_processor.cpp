@@ -450,9 +450,9 @@ int WaveformProcessor::furtherReturns(int max, double snrLimit, FurtherReturn* o
     peak::RecordCounts counts;
     peak::countRecord(raw, samples, counts);
     const double sigma = recordNoiseSigma(counts);
-    const double floor = counts.lowestTen / 10.0 - 1e-3 + kFurtherSigmas * sigma;
+    const double least = counts.lowestTen / 10.0 - 1e-3 + kFurtherSigmas * sigma;
     // The samples are whole counts: one that reaches the gate reaches its ceiling.
-    const float gate = static_cast<float>(std::ceil(std::min<double>(floor, SATURATION_LEVEL)));
+    const float gate = static_cast<float>(std::ceil(std::min<double>(least, SATURATION_LEVEL)));
     candidates_.clear();
     std::array<float, NOISE_SAMPLES> noise{};
     const auto consider = [&](int k) {
@@ -462,7 +462,7 @@ int WaveformProcessor::furtherReturns(int max, double snrLimit, FurtherReturn* o
             return;
         const std::uint32_t peakSample = peak::rawPeakIndex(raw, samples, k, interp_);
         const bool saturated = raw[peakSample] >= SATURATION_LEVEL;
-        if (!saturated && !(raw[peakSample] >= floor)) return;
+        if (!saturated && !(raw[peakSample] >= least)) return;
         const double snr = snrAt(peakSample, saturated, noise);
         if (!(snr >= snrLimit)) return;
         // Twenty noise samples can happen to lie close together, and a noise peak then shows a
