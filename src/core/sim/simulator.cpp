@@ -378,19 +378,20 @@ bool simulate(const SimOptions& options, const std::filesystem::path& path, SimR
     return true;
 }
 
-bool writeEchoTruthCsv(const std::filesystem::path& path, const std::vector<TruthRow>& rows,
-                       MessageSink& sink) {
+namespace {
+
+// A truth table: the header line, then one line a row, written to a temporary file that
+// replaces `path` only when complete.
+template <typename WriteRow>
+bool writeTable(const std::filesystem::path& path, const char* header,
+                const std::vector<TruthRow>& rows, MessageSink& sink, WriteRow writeRow) {
     AtomicFileWriter out;
     if (!out.open(path)) {
         sink.report(formatMessage("ERROR, Simulator, cannot create %s", path.string().c_str()));
         return false;
     }
-    std::fputs("line,shot,return,surface,x,y,z,range,strength\n", out.stream());
-    for (const TruthRow& r : rows)
-        std::fprintf(out.stream(),
-                     "%" PRIu32 ",%" PRIu32 ",%" PRIu32 ",%s,%.9g,%.9g,%.9g,%.9g,%.6g\n", r.line,
-                     r.shot, r.echo, surfaceKindName(r.kind), r.point.x, r.point.y, r.point.z,
-                     r.range, r.amplitude);
+    std::fputs(header, out.stream());
+    for (const TruthRow& r : rows) writeRow(out.stream(), r);
     if (!out.commit()) {
         sink.report(formatMessage("ERROR, Simulator, writing %s", path.string().c_str()));
         return false;
@@ -398,26 +399,31 @@ bool writeEchoTruthCsv(const std::filesystem::path& path, const std::vector<Trut
     return true;
 }
 
+} // namespace
+
+bool writeEchoTruthCsv(const std::filesystem::path& path, const std::vector<TruthRow>& rows,
+                       MessageSink& sink) {
+    return writeTable(
+        path, "line,shot,return,surface,x,y,z,range,strength\n", rows, sink,
+        [](std::FILE* f, const TruthRow& r) {
+            std::fprintf(f, "%" PRIu32 ",%" PRIu32 ",%" PRIu32 ",%s,%.9g,%.9g,%.9g,%.9g,%.6g\n",
+                         r.line, r.shot, r.echo, surfaceKindName(r.kind), r.point.x, r.point.y,
+                         r.point.z, r.range, r.amplitude);
+        });
+}
+
 bool writeTruthCsv(const std::filesystem::path& path, const std::vector<TruthRow>& rows,
                    MessageSink& sink) {
-    AtomicFileWriter out;
-    if (!out.open(path)) {
-        sink.report(formatMessage("ERROR, Simulator, cannot create %s", path.string().c_str()));
-        return false;
-    }
-    std::fputs("line,shot,azimuth,elevation,x,y,z,range\n", out.stream());
     // The angles as the f32 values a processed point carries, in enough digits to read back the
     // same f32: a reader matching points to rows by line and azimuth finds exact equality.
-    for (const TruthRow& r : rows)
-        std::fprintf(out.stream(), "%" PRIu32 ",%" PRIu32 ",%.9g,%.9g,%.9g,%.9g,%.9g,%.9g\n",
-                     r.line, r.shot, static_cast<double>(static_cast<float>(r.azimuthDeg)),
-                     static_cast<double>(static_cast<float>(r.elevationDeg)), r.point.x, r.point.y,
-                     r.point.z, r.range);
-    if (!out.commit()) {
-        sink.report(formatMessage("ERROR, Simulator, writing %s", path.string().c_str()));
-        return false;
-    }
-    return true;
+    return writeTable(path, "line,shot,azimuth,elevation,x,y,z,range\n", rows, sink,
+                      [](std::FILE* f, const TruthRow& r) {
+                          std::fprintf(f, "%" PRIu32 ",%" PRIu32 ",%.9g,%.9g,%.9g,%.9g,%.9g,%.9g\n",
+                                       r.line, r.shot,
+                                       static_cast<double>(static_cast<float>(r.azimuthDeg)),
+                                       static_cast<double>(static_cast<float>(r.elevationDeg)),
+                                       r.point.x, r.point.y, r.point.z, r.range);
+                      });
 }
 
 } // namespace quarv::sim
