@@ -77,6 +77,21 @@ void putVlrHeader(std::uint8_t* b, const char* user, std::uint16_t id, std::size
     putText(b + 22, 32, description);
 }
 
+// The processing's attributes, packed in the same order in both formats (33 bytes): range,
+// SNR, raw amplitude, saturated, line, shot, peak position, pulses, range spread.
+void encodeAttributes(const SurveyPoint& s, std::uint8_t* e) {
+    const CloudPoint& p = *s.point;
+    le::store<float>(e, p.range);
+    le::store<float>(e + 4, p.snr);
+    le::store<std::uint16_t>(e + 8, clampTo<std::uint16_t>(p.amplitude));
+    e[10] = p.saturated;
+    le::store<std::uint32_t>(e + 11, p.line);
+    le::store<std::uint32_t>(e + 15, s.extra.shot);
+    le::store<double>(e + 19, p.peakPosition);
+    le::store<std::uint16_t>(e + 27, s.extra.pulses);
+    le::store<float>(e + 29, s.extra.rangeStdDev);
+}
+
 } // namespace
 
 std::vector<std::uint8_t> encodeLas14Prologue(const Las14Layout& l, int dayOfYear, int year) {
@@ -157,16 +172,7 @@ void encodeLas14Record(const SurveyPoint& s, const std::array<double, 3>& offset
     le::store<std::uint16_t>(out + 30, static_cast<std::uint16_t>(c.r * 257));
     le::store<std::uint16_t>(out + 32, static_cast<std::uint16_t>(c.g * 257));
     le::store<std::uint16_t>(out + 34, static_cast<std::uint16_t>(c.b * 257));
-    std::uint8_t* e = out + kLas14CoreRecord;
-    le::store<float>(e, p.range);
-    le::store<float>(e + 4, p.snr);
-    le::store<std::uint16_t>(e + 8, clampTo<std::uint16_t>(p.amplitude));
-    e[10] = p.saturated;
-    le::store<std::uint32_t>(e + 11, p.line);
-    le::store<std::uint32_t>(e + 15, s.extra.shot);
-    le::store<double>(e + 19, p.peakPosition);
-    le::store<std::uint16_t>(e + 27, s.extra.pulses);
-    le::store<float>(e + 29, s.extra.rangeStdDev);
+    encodeAttributes(s, out + kLas14CoreRecord);
 }
 
 std::string plyHeader(std::uint64_t vertices, const std::vector<std::string>& comments) {
@@ -199,15 +205,7 @@ void encodePlyRecord(const SurveyPoint& s, std::uint8_t* out) {
     out[24] = c.r;
     out[25] = c.g;
     out[26] = c.b;
-    le::store<float>(out + 27, p.range);
-    le::store<float>(out + 31, p.snr);
-    le::store<std::uint16_t>(out + 35, clampTo<std::uint16_t>(p.amplitude));
-    out[37] = p.saturated;
-    le::store<std::uint32_t>(out + 38, p.line);
-    le::store<std::uint32_t>(out + 42, s.extra.shot);
-    le::store<double>(out + 46, p.peakPosition);
-    le::store<std::uint16_t>(out + 54, s.extra.pulses);
-    le::store<float>(out + 56, s.extra.rangeStdDev);
+    encodeAttributes(s, out + 27);
     le::store<std::uint16_t>(out + 60, lasIntensity(p.amplitude, 65535.0 / kLasFullScaleAmplitude));
     out[62] = static_cast<std::uint8_t>(r);
     out[63] = static_cast<std::uint8_t>(n);
