@@ -125,6 +125,20 @@ void processOnce(ProcessingSession& session, CloudStore& store, const std::files
     session.waitUntilIdle(std::chrono::hours(1));
 }
 
+// Process runs of `file` timed by the state (one warm-up run first, not timed), with the CPU
+// per waveform, the waveform rate and the layer's points as counters.
+void timeProcessing(benchmark::State& state, ProcessingSession& session, CloudStore& store,
+                    const std::filesystem::path& file, float rangeMin, float rangeMax,
+                    std::uint64_t waveforms) {
+    const auto run = [&] { processOnce(session, store, file, rangeMin, rangeMax); };
+    run();
+    const double cpu0 = processCpuSeconds();
+    for (auto _ : state) run();
+    setCpuPerWaveform(state, processCpuSeconds() - cpu0, waveforms);
+    setRate(state, waveforms);
+    state.counters["points"] = store.pointCount(0);
+}
+
 // The Process command on the recording (clutter filters off: the waveforms are what is
 // measured). The first run warms the page cache and is not timed.
 void BM_PipelineEndToEnd(benchmark::State& state) {
@@ -138,15 +152,9 @@ void BM_PipelineEndToEnd(benchmark::State& state) {
     r.store->layer(0).neighbourFilter = 0;
     ProcessingSession session(*r.store, *r.renderer, r.root, sink, notifier,
                               static_cast<unsigned>(state.range(0)));
-    const auto run = [&] { processOnce(session, *r.store, r.file, 0.5f, 30.0f); };
-    run();
-    const double cpu0 = processCpuSeconds();
-    for (auto _ : state) run();
-    setCpuPerWaveform(state, processCpuSeconds() - cpu0, std::uint64_t{kShots} * kLines);
+    timeProcessing(state, session, *r.store, r.file, 0.5f, 30.0f, std::uint64_t{kShots} * kLines);
     if (r.store->pointCount(0) < std::uint32_t{kShots} * kLines / 2)
         state.SkipWithError("the run made too few points");
-    setRate(state, std::uint64_t{kShots} * kLines);
-    state.counters["points"] = r.store->pointCount(0);
 }
 BENCHMARK(BM_PipelineEndToEnd)
     ->Arg(1)
@@ -298,13 +306,7 @@ void BM_RecordKind(benchmark::State& state) {
     NullNotifier notifier;
     base.store->layer(0).neighbourFilter = 0;
     ProcessingSession session(*base.store, *base.renderer, base.root, sink, notifier, 2);
-    const auto run = [&] { processOnce(session, *base.store, file, 0.5f, 30.0f); };
-    run();
-    const double cpu0 = processCpuSeconds();
-    for (auto _ : state) run();
-    setCpuPerWaveform(state, processCpuSeconds() - cpu0, result.pulses);
-    setRate(state, result.pulses);
-    state.counters["points"] = base.store->pointCount(0);
+    timeProcessing(state, session, *base.store, file, 0.5f, 30.0f, result.pulses);
     std::filesystem::remove(file);
 }
 BENCHMARK(BM_RecordKind)
@@ -336,14 +338,7 @@ void BM_Returns(benchmark::State& state) {
     layer.returns = static_cast<std::uint8_t>(state.range(0));
     ProcessingSession session(*base.store, *base.renderer, base.root, sink, notifier, 2);
     layer.snrMin = 20.0f;
-    const auto run = [&] { processOnce(session, *base.store, file, 1.0f, 25.0f); };
-    run();
-    const double cpu0 = processCpuSeconds();
-    for (auto _ : state) run();
-    const std::uint64_t waveforms = 256u * 240u;
-    setCpuPerWaveform(state, processCpuSeconds() - cpu0, waveforms);
-    setRate(state, waveforms);
-    state.counters["points"] = base.store->pointCount(0);
+    timeProcessing(state, session, *base.store, file, 1.0f, 25.0f, 256u * 240u);
     layer.returns = 1;
 }
 BENCHMARK(BM_Returns)
