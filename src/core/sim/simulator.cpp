@@ -196,15 +196,8 @@ public:
                 shot.hit = true;
                 shot.strongest = amp;
                 shot.recordPosition = pos;
-                TruthRow& t = shot.truth;
-                t.azimuthDeg = shot.beam.azDeg;
-                t.elevationDeg = shot.beam.elDeg;
-                t.point = shot.beam.ray.at(rPrime);
-                t.range = rPrime;
-                t.object = h->object;
-                t.kind = scene_.kind(h->object);
-                t.amplitude = amp;
-                t.rawPosition = pos / interp;
+                shot.truth = e;
+                shot.truth.echo = 0; // the shot's truth is no numbered echo
             }
             const double cover = scene_.cover(h->object);
             if (cover >= 1.0 || !opt_.secondReturn) break;
